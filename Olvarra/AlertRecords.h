@@ -1,0 +1,112 @@
+#pragma once
+// The alert row records and how message text becomes their fields. Absent or malformed
+// numbers are NaN, absent or malformed whole numbers 0; an alert is never rejected for them.
+
+#include "Olvarra/RowLists.h"
+
+#include <QByteArray>
+#include <QtGlobal>
+#include <cmath>
+#include <limits>
+#include <vector>
+
+class tHashTable;
+
+constexpr double NaN = std::numeric_limits<double>::quiet_NaN();
+
+// Decimal number with "." as the decimal point, optional sign and exponent; NaN otherwise.
+double FieldToNumber(const QByteArray& text);
+// Optional leading blanks and sign, then decimal digits or hex after "$", "x" or "0x";
+// malformed or outside 32 bits gives ok = false.
+qint32 WholeNumber(const QByteArray& text, qint32 fallback, bool* ok = nullptr);
+
+// The first line of an alert body (its category) and the second (its field list).
+QByteArray AlertCategory(const QByteArray& body);
+QByteArray AlertFieldList(const QByteArray& body);
+
+// Reads fields from one message's table.
+QByteArray GetText(const tHashTable& fields, const QByteArray& key);
+double GetNumber(const tHashTable& fields, const QByteArray& key);         // NaN default
+qint32 GetWhole(const tHashTable& fields, const QByteArray& key);          // 0 default
+
+struct TQuickStrikeEntry {
+    QByteArray Symbol;
+    double Last = NaN;
+    double PrevClose = NaN;
+    double ExtraValue = NaN;
+    QByteArray Time;
+};
+
+struct TBollingerEntry {
+    QByteArray Symbol;
+    double Last = NaN;
+    double PrevClose = NaN;
+    double DistFromBB = NaN;
+    qint64 Received = 0; // monotonic milliseconds (Clock().MonotonicMs()) when processed
+};
+
+struct TPointsTopListEntry {
+    QByteArray Symbol;
+    double Last = NaN;
+    double Change = NaN;
+    double PercentVol = NaN;
+};
+
+struct TRookEntry {
+    QByteArray Time;
+    QByteArray Symbol;
+    double Change = NaN;
+    double BB = NaN;
+    qint32 Volume = 0;
+    qint32 Count = 0;
+    double Rank = 0;
+    double RV = NaN;
+};
+
+struct TTamberEntry {
+    QByteArray Time;
+    QByteArray Symbol;
+    double Last = NaN;
+    double PercentChange = 0;
+    double Change = NaN;
+    qint32 Volume = 0;
+    qint32 Count = 0;
+    double PrevClose = 0;
+};
+
+struct TWexTopListEntry {
+    QByteArray Symbol;
+    double PriceSpike = NaN;
+    double VolRate = NaN;
+    double TodaysRange = NaN;
+    double OpeningRange = NaN;
+    double Strength = NaN;
+    double UpTrend = NaN;
+    double NearHigh = NaN;
+    double NearLow = NaN;
+    double NewHigh = NaN;
+    double NewLow = NaN;
+    double Last = NaN;
+    double Change = NaN;
+    qint32 Volume = 0;
+    qint32 Count = 0;
+};
+
+// What the grids are handed: immutable snapshots (see RowLists.h).
+using TQuickStrikeEntries = TRowList<TQuickStrikeEntry>;
+using TBollingerEntries = TRowList<TBollingerEntry>;
+using TPointsTopListEntries = TRowList<TPointsTopListEntry>;
+using TRookEntries = TRowList<TRookEntry>;
+using TTamberEntries = TRowList<TTamberEntry>;
+using TWexTopListEntries = std::vector<TWexTopListEntry>;
+
+// Single-row records from the un-numbered keys.
+TQuickStrikeEntry ReadQuickStrikeEntry(const tHashTable& fields, const QByteArray& extraColumnKey);
+TBollingerEntry ReadBollingerEntry(const tHashTable& fields); // Received = now
+TPointsTopListEntry ReadSimpleListEntry(const tHashTable& fields); // PercentVol 0
+TRookEntry ReadRookEntry(const tHashTable& fields);
+TTamberEntry ReadTamberEntry(const tHashTable& fields);
+
+// Numbered lists: symbol0, last0, ... read until the list's stop rule.
+std::vector<TPointsTopListEntry> ReadPointsTopList(const tHashTable& fields);
+TWexTopListEntries ReadWexTopList(const tHashTable& fields);

@@ -1,0 +1,106 @@
+#pragma once
+// How an alert window hands its rows to its grid without copying them.
+//
+// TRowList is an immutable snapshot: the grid keeps exactly the list it was last given, and
+// nothing the window does later changes it. TFrontInsertList is the window's side of the
+// newest-first kinds: an append-only shared log read newest-first, so inserting at the front
+// and taking a snapshot cost O(1) whatever the number of rows kept.
+
+#include <QtGlobal>
+#include <algorithm>
+#include <deque>
+#include <memory>
+#include <utility>
+#include <vector>
+
+template <class T>
+class TRowList {
+public:
+    TRowList() = default;
+
+    // A list in the given order (whole-list kinds, the Bollinger list).
+    static TRowList FromVector(std::vector<T> rows)
+    {
+        TRowList list;
+        auto store = std::make_shared<std::deque<T>>(std::make_move_iterator(rows.begin()),
+                                                     std::make_move_iterator(rows.end()));
+        list.Count = qsizetype(store->size());
+        list.End = list.Count;
+        list.Store = std::move(store);
+        list.NewestFirst = false;
+        return list;
+    }
+
+    qsizetype size() const { return Count; }
+    bool isEmpty() const { return Count == 0; }
+
+    // Element 0 is the top row of the grid.
+    const T& operator[](qsizetype i) const
+    {
+        Q_ASSERT(i >= 0 && i < Count);
+        return NewestFirst ? (*Store)[size_t(End - 1 - i)] : (*Store)[size_t(End - Count + i)];
+    }
+
+    std::vector<T> ToVector() const
+    {
+        std::vector<T> out;
+        out.reserve(size_t(Count));
+        for (qsizetype i = 0; i < Count; ++i)
+            out.push_back((*this)[i]);
+        return out;
+    }
+
+private:
+    template <class> friend class TFrontInsertList;
+    std::shared_ptr<const std::deque<T>> Store;
+    qsizetype End = 0;   // one past the newest element in Store
+    qsizetype Count = 0; // elements visible, ending at End
+    bool NewestFirst = true;
+};
+
+template <class T>
+class TFrontInsertList {
+public:
+    // Cap 0: no limit (every row kept).
+    explicit TFrontInsertList(qsizetype cap = 0) : Cap(cap) {}
+
+    // The new row becomes element 0; with a full capped list the oldest row falls off.
+    void InsertAtFront(T row)
+    {
+        if (!Log)
+            Log = std::make_shared<std::deque<T>>();
+        // Capped lists start a fresh log now and then, so memory stays bounded; earlier
+        // snapshots keep the old log alive for as long as a grid shows them.
+        if (Cap > 0 && qsizetype(Log->size()) >= 2 * Cap) {
+            auto fresh = std::make_shared<std::deque<T>>(Log->end() - (Cap - 1), Log->end());
+            Log = std::move(fresh);
+        }
+        Log->push_back(std::move(row));
+    }
+
+    void Clear() { Log.reset(); }
+
+    qsizetype size() const
+    {
+        const qsizetype n = Log ? qsizetype(Log->size()) : 0;
+        return Cap > 0 ? std::min(n, Cap) : n;
+    }
+    bool isEmpty() const { return size() == 0; }
+    qsizetype GetCap() const { return Cap; }
+
+    TRowList<T> Snapshot() const
+    {
+        TRowList<T> list;
+        if (!Log)
+            return list;
+        list.Store = Log;
+        list.End = qsizetype(Log->size());
+        list.Count = size();
+        list.NewestFirst = true;
+        return list;
+    }
+
+private:
+    qsizetype Cap;
+    std::shared_ptr<std::deque<T>> Log;
+};

@@ -1,0 +1,41 @@
+#pragma once
+// The debug window: errors caught where nobody waits for them are written here, one line
+// each. Reports within one 250 ms period reach the memo in a single addition.
+
+#include <QString>
+#include <QWidget>
+#include <exception>
+
+class QPlainTextEdit;
+class QTimer;
+
+class TMiscDebugWindow : public QWidget {
+    Q_OBJECT
+public:
+    explicit TMiscDebugWindow(QWidget* parent = nullptr);
+
+    void AddLine(const QString& text);
+
+    QPlainTextEdit* Memo1 = nullptr;
+    QTimer* Timer1 = nullptr;
+
+    const QString& GetPendingText() const { return PendingText; }
+    void Timer1Timer();
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    QString PendingText;
+    bool TimerArmed = false;
+};
+
+// Writes a line to the shared debug window, creating it on first use.
+void DebugOutput(const QString& text);
+
+// The shared window that reports go to, or nullptr before the first report.
+TMiscDebugWindow* SharedDebugWindow();
+
+// Writes "Class=<class>, Message=<message>, Location=<location>". Never raises.
+// Errors of the base error type report their own class name; others their C++ type name.
+void ReportException(const std::exception& error, const QString& location);

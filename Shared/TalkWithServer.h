@@ -1,0 +1,99 @@
+#pragma once
+// One conversation with the alerts server over one connection: the opening command, zlib in
+// both directions, requests with message ids, each response frame to the callback of its
+// request, and an error response to every waiting callback when the connection ends.
+// Used once: after it has closed, its owner discards it and makes a new one.
+
+#include "Shared/ServerMessages.h"
+
+#include <QByteArray>
+#include <QObject>
+#include <functional>
+#include <memory>
+#include <vector>
+
+class TGenericServerConnection;
+class TWakeMeSoon;
+class TZLibCompressor;
+class TZLibDecompressor;
+
+using TResponseCallback =
+    std::function<void(bool success, const QByteArray& body, const TMessageToServer& message)>;
+
+struct TMessageHandle {
+    qint32 MessageId = 0; // 0: no callback was registered
+    quint64 Serial = 0;
+};
+
+class TTalkWithServer : public QObject {
+    Q_OBJECT
+public:
+    enum TState { Starting, Connected, Closed };
+
+    // The opening command: switches both directions to zlib.
+    static const QByteArray OpeningCommand;
+    // Frames longer than this are invalid data from the server, not a reason to buffer
+    // gigabytes.
+    static constexpr qint32 MaxFrameLength = 64 * 1024 * 1024;
+
+    explicit TTalkWithServer(QObject* parent = nullptr);
+    ~TTalkWithServer() override;
+
+    TMessageHandle SendMessage(const TMessageToServer& message, bool persistent, TResponseCallback callback);
+    void CancelCallback(const TMessageHandle& handle);
+    void Connect();
+
+    TState GetState() const { return State; }
+    const QByteArray& GetDisconnectReason() const { return DisconnectReason; }
+
+    std::function<void()> OnConnected;
+    std::function<void()> OnDisconnected;
+    TResponseCallback OnResponse;
+    std::function<void(const QByteArray& text)> OnDiagnostic;
+
+    // Options, set before Connect.
+    QByteArray SocksUserCode, SocksPassword, SocksServer;
+    qint32 SocksLevel = 0;
+    qint32 SocksPort = 0;
+    QByteArray HttpProxyUserName, HttpProxyPassword, HttpProxyHost;
+    qint32 HttpProxyPort = 0;
+    qint32 TunnelTimeout = 0;
+    bool UseHttpTunnel = false;
+    QByteArray HttpTunnelUrl;
+    QByteArray ServerAddress; // host ":" port; without ":" the port is 8888
+
+    // For tests: the connection in use (none until Connect) and the number of pending slots.
+    TGenericServerConnection* GetConnection() const { return Connection.get(); }
+    int PendingSlotCount() const { return int(Pending.size()); }
+
+private:
+    struct TPendingSlot {
+        TMessageToServer Message; // empty: free slot
+        quint64 Serial = 0;
+        TResponseCallback Callback;
+        bool Persistent = false;
+    };
+
+    void SendRaw(const QByteArray& data);
+    void WriteCompressed(const QByteArray& data);
+    void WriteInteger(qint32 value);
+    void WriteString(const QByteArray& text);
+    void Flush();
+    void Shutdown();
+    void SendGoodResponse(qint32 id, const QByteArray& body);
+    void SendErrorResponse(const TMessageToServer& message, bool persistent, const TResponseCallback& callback);
+    void ServerConnectionClosed(TGenericServerConnection* sender);
+    void ServerConnectionConnected(TGenericServerConnection* sender);
+    void ServerConnectionDataAvailable(TGenericServerConnection* sender);
+    void ServerConnectionDiagnostic(TGenericServerConnection* sender, const QByteArray& text);
+
+    std::unique_ptr<TGenericServerConnection> Connection;
+    std::unique_ptr<TWakeMeSoon> FlushWakeUp;
+    QByteArray PendingOutput;
+    std::unique_ptr<TZLibCompressor> Compressor;
+    std::unique_ptr<TZLibDecompressor> Decompressor;
+    qsizetype ReceiveOffset = 0; // frames are cut by moving this, not by copying the rest
+    TState State = Starting;
+    QByteArray DisconnectReason;
+    std::vector<TPendingSlot> Pending;
+};

@@ -1,0 +1,54 @@
+#pragma once
+// One continuous zlib stream per direction per conversation. Never finished: no final block
+// or trailer is written, and the inflater never expects one.
+
+#include "Platform/VeskError.h"
+
+#include <QByteArray>
+#include <memory>
+
+VESK_DECLARE_ERROR(EZLibError, EVeskError);
+VESK_DECLARE_ERROR(EZCompressionError, EZLibError);
+VESK_DECLARE_ERROR(EZDecompressionError, EZLibError);
+
+enum class TZCompressionLevel { None = 0, Fastest = 1, Default = 2, Maximum = 3 };
+
+class TZLibCompressor {
+public:
+    explicit TZLibCompressor(TZCompressionLevel level = TZCompressionLevel::Default);
+    ~TZLibCompressor();
+    TZLibCompressor(const TZLibCompressor&) = delete;
+    TZLibCompressor& operator=(const TZLibCompressor&) = delete;
+
+    // Holds the newest piece back, so every Flush hands deflate real input with the flush.
+    void Write(const QByteArray& data);
+    // Sync flush: everything written so far becomes decodable by the peer.
+    void Flush();
+
+    // Compressed bytes not yet taken; the owner reads and clears it.
+    QByteArray Output;
+
+private:
+    struct TState;
+    std::unique_ptr<TState> State;
+    QByteArray HeldChunk;
+};
+
+class TZLibDecompressor {
+public:
+    TZLibDecompressor();
+    ~TZLibDecompressor();
+    TZLibDecompressor(const TZLibDecompressor&) = delete;
+    TZLibDecompressor& operator=(const TZLibDecompressor&) = delete;
+
+    // Inflates with a sync flush, appending to Output. Raises EZDecompressionError with zlib's
+    // standard text ("data error", ...) on bad input; after that all input is ignored.
+    void Write(const QByteArray& data);
+
+    // Inflated bytes not yet consumed; the owner removes what it consumed from the front.
+    QByteArray Output;
+
+private:
+    struct TState;
+    std::unique_ptr<TState> State;
+};
