@@ -2,6 +2,7 @@
 // The alert row records and how message text becomes their fields. Absent or malformed
 // numbers are NaN, absent or malformed whole numbers 0; an alert is never rejected for them.
 
+#include "Olvarra/NumberText.h"
 #include "Olvarra/RowLists.h"
 
 #include <QByteArray>
@@ -14,11 +15,6 @@ class tHashTable;
 
 constexpr double NaN = std::numeric_limits<double>::quiet_NaN();
 
-// Decimal number with "." as the decimal point, optional sign and exponent; NaN otherwise.
-double FieldToNumber(const QByteArray& text);
-// Optional leading blanks and sign, then decimal digits or hex after "$", "x" or "0x";
-// malformed or outside 32 bits gives ok = false.
-qint32 WholeNumber(const QByteArray& text, qint32 fallback, bool* ok = nullptr);
 
 // The first line of an alert body (its category) and the second (its field list).
 QByteArray AlertCategory(const QByteArray& body);

@@ -1,0 +1,86 @@
+#include "Olvarra/NumberText.h"
+
+#include <charconv>
+#include <cmath>
+#include <limits>
+
+double FieldToNumber(const QByteArray& text)
+{
+    const char* p = text.constData();
+    const char* end = p + text.size();
+    if (p == end)
+        return std::numeric_limits<double>::quiet_NaN();
+    // from_chars takes no "+" and would accept "inf" and "nan": only digits, ".", signs and an
+    // exponent are numbers here.
+    for (const char* q = p; q != end; ++q) {
+        const char c = *q;
+        if (!((c >= '0' && c <= '9') || c == '.' || c == '-' || c == '+' || c == 'e' || c == 'E'))
+            return std::numeric_limits<double>::quiet_NaN();
+    }
+    bool negative = false;
+    if (*p == '+' || *p == '-') {
+        negative = *p == '-';
+        ++p;
+        if (p != end && (*p == '+' || *p == '-'))
+            return std::numeric_limits<double>::quiet_NaN();
+    }
+    double value = 0;
+    const auto [ptr, ec] = std::from_chars(p, end, value, std::chars_format::general);
+    if (ec != std::errc() || ptr != end)
+        return std::numeric_limits<double>::quiet_NaN();
+    return negative ? -value : value;
+}
+
+qint32 WholeNumber(const QByteArray& text, qint32 fallback, bool* ok)
+{
+    auto fail = [&]() {
+        if (ok)
+            *ok = false;
+        return fallback;
+    };
+    qsizetype i = 0;
+    const qsizetype n = text.size();
+    while (i < n && text[i] == ' ')
+        ++i;
+    bool negative = false;
+    if (i < n && (text[i] == '+' || text[i] == '-')) {
+        negative = text[i] == '-';
+        ++i;
+    }
+    int base = 10;
+    if (i < n && text[i] == '$') {
+        base = 16;
+        ++i;
+    } else if (i < n && (text[i] == 'x' || text[i] == 'X')) {
+        base = 16;
+        ++i;
+    } else if (i + 1 < n && text[i] == '0' && (text[i + 1] == 'x' || text[i + 1] == 'X')) {
+        base = 16;
+        i += 2;
+    }
+    if (i >= n)
+        return fail();
+    qint64 value = 0;
+    for (; i < n; ++i) {
+        const char c = text[i];
+        int digit;
+        if (c >= '0' && c <= '9')
+            digit = c - '0';
+        else if (base == 16 && c >= 'a' && c <= 'f')
+            digit = c - 'a' + 10;
+        else if (base == 16 && c >= 'A' && c <= 'F')
+            digit = c - 'A' + 10;
+        else
+            return fail();
+        value = value * base + digit;
+        if (value > qint64(std::numeric_limits<qint32>::max()) + 1)
+            return fail();
+    }
+    if (negative)
+        value = -value;
+    if (value > std::numeric_limits<qint32>::max() || value < std::numeric_limits<qint32>::min())
+        return fail();
+    if (ok)
+        *ok = true;
+    return qint32(value);
+}

@@ -1,0 +1,14 @@
+#pragma once
+// Numbers written as text, in alert fields and in Vesk.ini alike.
+
+#include <QByteArray>
+#include <QtGlobal>
+
+// Decimal number with "." as the decimal point, optional sign and exponent (1.5, -0.25,
+// 2E3); no thousands separators. Anything else, also empty text, gives NaN.
+double FieldToNumber(const QByteArray& text);
+
+// Optional leading blanks and sign, then decimal digits, or hexadecimal digits after "$",
+// "x" or "0x". Any other character, or a value outside the signed 32-bit range, is malformed:
+// the result is the fallback and *ok (when given) is false.
+qint32 WholeNumber(const QByteArray& text, qint32 fallback, bool* ok = nullptr);
