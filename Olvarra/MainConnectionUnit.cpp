@@ -1,0 +1,289 @@
+#include "Olvarra/MainConnectionUnit.h"
+
+#include "Olvarra/ConfigFile.h"
+#include "Platform/Clock.h"
+#include "Shared/WakeMeSoon.h"
+
+#include <QLocale>
+#include <algorithm>
+#include <QTimer>
+
+namespace {
+
+constexpr int TickIntervalMs = 500;
+constexpr qint64 PingIntervalMs = 4500;
+// 25 ticks (12.5 s) without a good ping answer: the conversation is given up.
+constexpr int WatchdogTicks = 24;
+
+// The server's default port is 9339; with no configuration the client talks to a server on
+// this machine.
+const char DefaultServerAddress[] = "127.0.0.1:9339";
+
+// Lines of a login reply: each ends at CR, LF or CR LF; a zero byte ends the text; text
+// after the last line end is a line of its own when it is not empty.
+QList<QByteArray> ReplyLines(const QByteArray& body)
+{
+    QList<QByteArray> lines;
+    qsizetype end = body.indexOf('\0');
+    if (end < 0)
+        end = body.size();
+    qsizetype start = 0;
+    qsizetype i = 0;
+    while (i < end) {
+        const char c = body[i];
+        if (c == '\r' || c == '\n') {
+            lines.append(body.mid(start, i - start));
+            if (c == '\r' && i + 1 < end && body[i + 1] == '\n')
+                ++i;
+            start = i + 1;
+        }
+        ++i;
+    }
+    if (start < end)
+        lines.append(body.mid(start, end - start));
+    return lines;
+}
+
+bool CategoryLess(const QByteArray& a, const QByteArray& b)
+{
+    return qstricmp(a.constData(), b.constData()) < 0;
+}
+
+} // namespace
+
+TMainConnection::TMainConnection(QObject* parent)
+    : QObject(parent)
+{
+    ServerAddress = DefaultServerAddress;
+    ServerAddress = TConfigFile::Load().ReadString("Connection", "address", ServerAddress);
+    Init();
+}
+
+TMainConnection::TMainConnection(const QByteArray& serverAddress, QObject* parent)
+    : QObject(parent), ServerAddress(serverAddress)
+{
+    Init();
+}
+
+TMainConnection::~TMainConnection()
+{
+    Timer->stop();
+    OnStatusChange = nullptr;
+    if (ConnectWakeUp)
+        ConnectWakeUp->OnWakeUp = nullptr;
+    // The waiting callbacks get their error answers now, while every member still lives.
+    if (Server) {
+        Server->OnDisconnected = nullptr;
+        Server->OnResponse = nullptr;
+        auto old = std::move(Server);
+        old.reset();
+    }
+}
+
+void TMainConnection::Init()
+{
+    ConnectWakeUp = std::make_unique<TWakeMeSoon>();
+    ConnectWakeUp->OnWakeUp = [this] { ConnectNow(); };
+    Timer = new QTimer(this);
+    Timer->setInterval(TickIntervalMs);
+    connect(Timer, &QTimer::timeout, this, &TMainConnection::Tick);
+    Timer->start();
+}
+
+void TMainConnection::AddCategory(const QByteArray& category)
+{
+    if (category.isEmpty())
+        return;
+    const auto at = std::lower_bound(Categories.begin(), Categories.end(), category, CategoryLess);
+    if (at != Categories.end() && qstricmp(at->constData(), category.constData()) == 0)
+        return;
+    Categories.insert(at, category);
+}
+
+void TMainConnection::AddAlertListener(TAlertCallback callback)
+{
+    Listeners.push_back(std::move(callback));
+}
+
+void TMainConnection::SetUserName(const QByteArray& value)
+{
+    if (value != UserName || Stopped) {
+        UserName = value;
+        Reset();
+    }
+}
+
+void TMainConnection::SetPassword(const QByteArray& value)
+{
+    if (value != Password || Stopped) {
+        Password = value;
+        Reset();
+    }
+}
+
+void TMainConnection::Reset()
+{
+    TicksWithoutPing = 0;
+    Disconnect();
+    ConnectWakeUp->Request();
+    Stopped = false;
+    SessionId.clear();
+    SetStatus(QString());
+}
+
+void TMainConnection::SetStatus(const QString& text)
+{
+    if (text == Status)
+        return;
+    Status = text;
+    if (OnStatusChange) {
+        try {
+            OnStatusChange();
+        } catch (...) {
+            // A failing display must not disturb the connection.
+        }
+    }
+}
+
+void TMainConnection::Tick()
+{
+    if (Server && Server->GetState() == TTalkWithServer::Closed) {
+        auto old = std::move(Server);
+        old.reset();
+        if (HasCredentials() && !Stopped)
+            ConnectWakeUp->Request();
+    }
+    if (Stopped || !HasCredentials())
+        return;
+    PingIfDue();
+    ++TicksWithoutPing;
+    if (TicksWithoutPing > WatchdogTicks) {
+        TicksWithoutPing = 0;
+        Disconnect();
+        ConnectWakeUp->Request();
+    }
+}
+
+void TMainConnection::PingIfDue()
+{
+    // The schedule runs on the monotonic clock: a wall clock set back an hour would otherwise
+    // hold every ping for that hour and let the watchdog drop a healthy connection.
+    const qint64 now = Clock().MonotonicMs();
+    if (!Server || now <= NextPingTime)
+        return;
+    Server->CancelCallback(PingHandle);
+    PingHandle = Server->SendMessage(MakeMessage({"command", "ping", "response", '1'}), false,
+                                     [this](bool success, const QByteArray& body, const TMessageToServer& message) {
+                                         PingResponse(success, body, message);
+                                     });
+    NextPingTime = now + PingIntervalMs;
+}
+
+void TMainConnection::ConnectNow()
+{
+    if (!Server)
+        CreateServer();
+    // A conversation is connected once; a second wake-up finds it already on its way.
+    if (Server && Server->GetState() == TTalkWithServer::Starting && !Server->GetConnection())
+        Server->Connect();
+}
+
+void TMainConnection::CreateServer()
+{
+    NextPingTime = Clock().MonotonicMs() + PingIntervalMs;
+    Server = std::make_unique<TTalkWithServer>();
+    Server->OnResponse = [](bool, const QByteArray&, const TMessageToServer&) {};
+    Server->OnDisconnected = [] {};
+    Server->OnDiagnostic = [](const QByteArray&) {};
+    Server->ServerAddress = ServerAddress;
+    SendLogin();
+}
+
+void TMainConnection::SendLogin()
+{
+    if (!HasCredentials() || Stopped)
+        return;
+    Server->SendMessage(MakeMessage({"command", "login", "username", UserName, "password", Password,
+                                     "session_id", SessionId}),
+                        true, [this](bool success, const QByteArray& body, const TMessageToServer& message) {
+                            LoginResponse(success, body, message);
+                        });
+    Server->SendMessage(MakeMessage({"command", "listen_for_alerts"}), true,
+                        [this](bool success, const QByteArray& body, const TMessageToServer& message) {
+                            ListenResponse(success, body, message);
+                        });
+    for (const QByteArray& category : Categories)
+        Server->SendMessage(MakeMessage({"command", "add_alert_category", "category", category}), false, {});
+    Server->SendMessage(MakeMessage({"command", "ping", "response", '1'}), false,
+                        [this](bool success, const QByteArray& body, const TMessageToServer& message) {
+                            LoginPingResponse(success, body, message);
+                        });
+}
+
+void TMainConnection::Disconnect()
+{
+    if (!Server)
+        return;
+    SetStatus(QStringLiteral("Disconnected."));
+    Server->OnDisconnected = nullptr;
+    Server->OnResponse = nullptr;
+    // Server is none before the old conversation answers its waiting callbacks.
+    auto old = std::move(Server);
+    old.reset();
+}
+
+void TMainConnection::LoginResponse(bool success, const QByteArray& body, const TMessageToServer&)
+{
+    if (!success)
+        return;
+    const QList<QByteArray> lines = ReplyLines(body);
+    if (lines.isEmpty())
+        return;
+    if (lines[0] == "STOP") {
+        Stopped = true;
+        if (lines.size() > 1)
+            SetStatus(QString::fromLatin1(lines[1]));
+    } else if (lines[0] == "SESSION ID") {
+        if (lines.size() > 1)
+            SessionId = lines[1];
+    }
+}
+
+void TMainConnection::ListenResponse(bool success, const QByteArray& body, const TMessageToServer&)
+{
+    if (!success)
+        return;
+    // By index: a listener may register another one while it runs.
+    for (size_t i = 0; i < Listeners.size(); ++i) {
+        const TAlertCallback listener = Listeners[i];
+        if (!listener)
+            continue;
+        try {
+            listener(body);
+        } catch (...) {
+            // One failing window must not keep the alert from the others.
+        }
+    }
+}
+
+void TMainConnection::LoginPingResponse(bool success, const QByteArray&, const TMessageToServer&)
+{
+    if (success)
+        SetStatus(QStringLiteral("Connected!"));
+}
+
+void TMainConnection::PingResponse(bool success, const QByteArray&, const TMessageToServer&)
+{
+    if (!success)
+        return;
+    TicksWithoutPing = 0;
+    SetStatus(QStringLiteral("Working:  ")
+              + QLocale::system().toString(Clock().LocalNow().time(), QLocale::LongFormat));
+}
+
+TMainConnection& MainConnection()
+{
+    // Lives to the end of the process: alert windows and the fake-data window hold on to it.
+    static TMainConnection* const instance = new TMainConnection();
+    return *instance;
+}
