@@ -1,0 +1,252 @@
+#include "Olvarra/AlertGridBase.h"
+
+#include <QEvent>
+#include <QLocale>
+#include <QPainter>
+#include <charconv>
+#include <cmath>
+
+// ---------------------------------------------------------------------------------------------
+// Colours
+
+TColor BlendColor(TColor a, TColor b, double f)
+{
+    if (!(f > 0))
+        return a & 0xFFFFFF;
+    if (!(f < 1))
+        return b & 0xFFFFFF;
+    TColor result = 0;
+    for (int shift = 0; shift <= 16; shift += 8) {
+        const double ca = double((a >> shift) & 0xFF);
+        const double cb = double((b >> shift) & 0xFF);
+        // nearbyint under the default rounding mode takes exact halves to the even number.
+        const double mixed = std::nearbyint((1 - f) * ca + f * cb);
+        result |= TColor(std::clamp(int(mixed), 0, 255)) << shift;
+    }
+    return result;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Number text
+
+namespace {
+QString& SeparatorSetting()
+{
+    static QString separator = QLocale::system().groupSeparator();
+    return separator;
+}
+
+const QString Ellipsis = QStringLiteral("...");
+} // namespace
+
+QString ThousandsSeparator()
+{
+    return SeparatorSetting();
+}
+
+void SetThousandsSeparator(const QString& separator)
+{
+    SeparatorSetting() = separator;
+}
+
+QString TCellText::FixedText(double x, int decimals, bool grouped)
+{
+    // to_chars ignores the C locale, so the decimal point is always ".".
+    char buffer[400];
+    const auto [end, ec] = std::to_chars(buffer, buffer + sizeof buffer, x, std::chars_format::fixed,
+                                         std::max(decimals, 0));
+    if (ec != std::errc())
+        return Ellipsis;
+    const QString plain = QString::fromLatin1(buffer, int(end - buffer));
+    if (!grouped)
+        return plain;
+
+    const qsizetype signLength = plain.startsWith(QLatin1Char('-')) ? 1 : 0;
+    qsizetype intEnd = plain.indexOf(QLatin1Char('.'));
+    if (intEnd < 0)
+        intEnd = plain.size();
+    const QString separator = ThousandsSeparator();
+    QString out = plain.left(signLength);
+    const qsizetype digits = intEnd - signLength;
+    for (qsizetype i = 0; i < digits; ++i) {
+        if (i > 0 && (digits - i) % 3 == 0)
+            out += separator;
+        out += plain[signLength + i];
+    }
+    out += plain.mid(intEnd);
+    return out;
+}
+
+bool TCellText::TextTooWide(const QString& s) const
+{
+    return Metrics.horizontalAdvance(s) > Rect.width();
+}
+
+QString TCellText::FitText(const QString& s) const
+{
+    if (!TextTooWide(s))
+        return s;
+    int available = Rect.width() - Metrics.horizontalAdvance(Ellipsis);
+    for (qsizetype i = 0; i < s.size(); ++i) {
+        available -= Metrics.horizontalAdvance(s[i]);
+        if (available < 0)
+            return s.left(i) + Ellipsis;
+    }
+    return s + Ellipsis;
+}
+
+QString TCellText::FormatFixed(double x, int decimals) const
+{
+    if (!std::isfinite(x))
+        return Ellipsis;
+    const QString s = FixedText(x, decimals, false);
+    return TextTooWide(s) ? Ellipsis : s;
+}
+
+QString TCellText::FormatPercent(double x) const
+{
+    if (!std::isfinite(x))
+        return Ellipsis;
+    const QString s = FixedText(x, 2, false) + QLatin1Char('%');
+    return TextTooWide(s) ? Ellipsis : s;
+}
+
+QString TCellText::FormatScaled(double x, const QString& suffix, TCountStyle style) const
+{
+    if (!std::isfinite(x))
+        return Ellipsis;
+    for (int decimals = 2; decimals >= 0; --decimals) {
+        const QString s = FixedText(x, decimals, style == csGrouped) + suffix;
+        if (!TextTooWide(s))
+            return s;
+    }
+    return Ellipsis;
+}
+
+QString TCellText::FormatCount(qint32 n, TCountStyle style) const
+{
+    const QString s = style == csGrouped ? FixedText(double(n), 0, true) : QString::number(n);
+    if (!TextTooWide(s))
+        return s;
+    if (n >= 1'000'000)
+        return FormatScaled(double(n) / 1'000'000, QStringLiteral("M"), style);
+    if (n >= 1'000)
+        return FormatScaled(double(n) / 1'000, QStringLiteral("K"), style);
+    return Ellipsis;
+}
+
+// ---------------------------------------------------------------------------------------------
+// The grid base
+
+TAlertGridBase::TAlertGridBase(QWidget* owner, int colCount, bool colSizing)
+    : TDrawGrid(owner)
+{
+    SetColor(Qt::black);
+    SetColCount(colCount);
+    SetRowCount(2);
+    SetFixedRows(1);
+    SetOptions(goThumbTracking | (colSizing ? goColSizing : 0));
+    SetScrollBars(ssVertical);
+    RefreshCellFont();
+}
+
+void TAlertGridBase::SetTextColor(TColor color)
+{
+    TextColor = color & 0xFFFFFF;
+    InvalidateGrid();
+}
+
+int TAlertGridBase::MeasureRowHeight() const
+{
+    return fontMetrics().height() + 4;
+}
+
+int TAlertGridBase::MeasureColumn(const QString& sample) const
+{
+    return fontMetrics().horizontalAdvance(sample) + (Ctl3D() ? 16 : 12);
+}
+
+void TAlertGridBase::RefreshCellFont()
+{
+    PaintFont = font();
+    PaintFont.setBold(false);
+    PaintFont.setItalic(false);
+    PaintFont.setUnderline(false);
+    PaintFont.setStrikeOut(false);
+    PaintMetrics.emplace(PaintFont);
+}
+
+void TAlertGridBase::changeEvent(QEvent* event)
+{
+    if (event->type() == QEvent::FontChange)
+        RefreshCellFont();
+    TDrawGrid::changeEvent(event);
+}
+
+void TAlertGridBase::BeginCell(QPainter& canvas, const QRect& cellRect, bool headerLike,
+                               const QColor& background, TColor text)
+{
+    Canvas = &canvas;
+    canvas.setFont(PaintFont);
+    canvas.fillRect(cellRect, background);
+
+    QRect textRect = cellRect;
+    if (headerLike && Ctl3D()) {
+        // A raised inner edge: light on the top and left, shadow on the bottom and right.
+        const QPalette& colours = palette();
+        const int l = cellRect.left(), t = cellRect.top();
+        const int r = cellRect.right(), b = cellRect.bottom();
+        canvas.setPen(colours.color(QPalette::Light));
+        canvas.drawLine(l, t, r - 1, t);
+        canvas.drawLine(l, t, l, b - 1);
+        canvas.setPen(colours.color(QPalette::Dark));
+        canvas.drawLine(l, b, r, b);
+        canvas.drawLine(r, t, r, b);
+        textRect.adjust(1, 1, -1, -1);
+    }
+    if (textRect.width() > 14)
+        textRect.adjust(3, 0, -3, 0);
+    Cell = TCellText(*PaintMetrics, textRect);
+    canvas.setPen(ToQColor(text));
+}
+
+void TAlertGridBase::BeginCell(QPainter& canvas, const QRect& cellRect, bool headerLike,
+                               TColor background, TColor text)
+{
+    BeginCell(canvas, cellRect, headerLike, ToQColor(background), text);
+}
+
+void TAlertGridBase::DrawHeaderCell(QPainter& canvas, const QRect& cellRect, const QString& caption)
+{
+    BeginCell(canvas, cellRect, true, FixedColor(), clBlack);
+    DrawTextCentered(Cell.FitText(caption));
+}
+
+void TAlertGridBase::DrawTextAt(int x, const QString& s)
+{
+    if (!Canvas || s.isEmpty())
+        return;
+    const QRect& rect = Cell.TextRect();
+    const QFontMetrics& metrics = Cell.FontMetrics();
+    const int y = rect.top() + std::max(rect.height() - metrics.height(), 0) / 2;
+    Canvas->setClipRect(rect);
+    Canvas->drawText(QPoint(x, y + metrics.ascent()), s);
+    Canvas->setClipping(false);
+}
+
+void TAlertGridBase::DrawTextLeft(const QString& s)
+{
+    DrawTextAt(Cell.TextRect().left(), s);
+}
+
+void TAlertGridBase::DrawTextRight(const QString& s)
+{
+    const QRect& rect = Cell.TextRect();
+    DrawTextAt(rect.left() + std::max(rect.width() - Cell.FontMetrics().horizontalAdvance(s), 0), s);
+}
+
+void TAlertGridBase::DrawTextCentered(const QString& s)
+{
+    const QRect& rect = Cell.TextRect();
+    DrawTextAt(rect.left() + std::max(rect.width() - Cell.FontMetrics().horizontalAdvance(s), 0) / 2, s);
+}
