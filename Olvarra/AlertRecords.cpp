@@ -1,0 +1,161 @@
+#include "Olvarra/AlertRecords.h"
+
+#include "Platform/Clock.h"
+#include "Shared/StringStringHashtables.h"
+
+namespace {
+const QByteArray LineEnd("\r\n");
+
+// A number field whose absence means 0 rather than "not known".
+double GetNumberOrZero(const tHashTable& fields, const QByteArray& key)
+{
+    const double value = GetNumber(fields, key);
+    return std::isnan(value) ? 0 : value;
+}
+
+QByteArray Numbered(const char* key, int i)
+{
+    return QByteArray(key) + QByteArray::number(i);
+}
+} // namespace
+
+QByteArray AlertCategory(const QByteArray& body)
+{
+    const qsizetype end = body.indexOf(LineEnd);
+    return end < 0 ? body : body.left(end);
+}
+
+QByteArray AlertFieldList(const QByteArray& body)
+{
+    const qsizetype first = body.indexOf(LineEnd);
+    if (first < 0)
+        return {};
+    const qsizetype start = first + LineEnd.size();
+    const qsizetype end = body.indexOf(LineEnd, start);
+    return end < 0 ? body.mid(start) : body.mid(start, end - start);
+}
+
+QByteArray GetText(const tHashTable& fields, const QByteArray& key)
+{
+    return fields.Get(key);
+}
+
+double GetNumber(const tHashTable& fields, const QByteArray& key)
+{
+    return FieldToNumber(fields.Get(key));
+}
+
+qint32 GetWhole(const tHashTable& fields, const QByteArray& key)
+{
+    return WholeNumber(fields.Get(key), 0);
+}
+
+TQuickStrikeEntry ReadQuickStrikeEntry(const tHashTable& fields, const QByteArray& extraColumnKey)
+{
+    TQuickStrikeEntry entry;
+    entry.Symbol = GetText(fields, "symbol");
+    entry.Last = GetNumber(fields, "last");
+    entry.PrevClose = GetNumber(fields, "prev_close");
+    entry.ExtraValue = GetNumber(fields, extraColumnKey);
+    entry.Time = GetText(fields, "time");
+    return entry;
+}
+
+TBollingerEntry ReadBollingerEntry(const tHashTable& fields)
+{
+    TBollingerEntry entry;
+    entry.Symbol = GetText(fields, "symbol");
+    entry.Last = GetNumber(fields, "last");
+    entry.PrevClose = GetNumber(fields, "prev_close");
+    entry.DistFromBB = GetNumber(fields, "dist_from_bb");
+    // The row's two-minute life is an interval, so it runs on the monotonic clock: a clock
+    // change can neither keep rows alive for an hour nor drop them early.
+    entry.Received = Clock().MonotonicMs();
+    return entry;
+}
+
+TPointsTopListEntry ReadSimpleListEntry(const tHashTable& fields)
+{
+    TPointsTopListEntry entry;
+    entry.Symbol = GetText(fields, "symbol");
+    entry.Last = GetNumber(fields, "last");
+    entry.Change = GetNumber(fields, "change");
+    entry.PercentVol = 0;
+    return entry;
+}
+
+TRookEntry ReadRookEntry(const tHashTable& fields)
+{
+    TRookEntry entry;
+    entry.Time = GetText(fields, "time");
+    entry.Symbol = GetText(fields, "symbol");
+    entry.Change = GetNumber(fields, "change");
+    entry.BB = GetNumber(fields, "bb");
+    entry.Volume = GetWhole(fields, "volume");
+    entry.Count = GetWhole(fields, "count");
+    entry.Rank = GetNumberOrZero(fields, "rank");
+    entry.RV = GetNumber(fields, "rv");
+    return entry;
+}
+
+TTamberEntry ReadTamberEntry(const tHashTable& fields)
+{
+    TTamberEntry entry;
+    entry.Time = GetText(fields, "time");
+    entry.Symbol = GetText(fields, "symbol");
+    entry.Last = GetNumber(fields, "last");
+    entry.Volume = GetWhole(fields, "volume");
+    entry.Count = GetWhole(fields, "count");
+    entry.PrevClose = GetNumberOrZero(fields, "prev_close");
+    // NaN compares false, so a missing last price gives 0 here and NaN below.
+    entry.PercentChange = entry.Last > 0 && entry.PrevClose > 0
+                              ? (entry.Last - entry.PrevClose) / entry.PrevClose * 100
+                              : 0;
+    entry.Change = entry.Last - entry.PrevClose;
+    return entry;
+}
+
+std::vector<TPointsTopListEntry> ReadPointsTopList(const tHashTable& fields)
+{
+    std::vector<TPointsTopListEntry> list;
+    for (int i = 0;; ++i) {
+        TPointsTopListEntry entry;
+        entry.Symbol = GetText(fields, Numbered("symbol", i));
+        entry.Last = GetNumber(fields, Numbered("last", i));
+        entry.Change = GetNumber(fields, Numbered("change", i));
+        entry.PercentVol = GetNumber(fields, Numbered("percent_vol", i));
+        if (entry.Symbol.isEmpty() || std::isnan(entry.Last) || std::isnan(entry.Change))
+            break;
+        list.push_back(std::move(entry));
+    }
+    return list;
+}
+
+TWexTopListEntries ReadWexTopList(const tHashTable& fields)
+{
+    TWexTopListEntries list;
+    list.reserve(55);
+    for (int i = 0;; ++i) {
+        TWexTopListEntry entry;
+        entry.Symbol = GetText(fields, Numbered("symbol", i));
+        if (entry.Symbol.isEmpty())
+            break;
+        entry.PriceSpike = GetNumber(fields, Numbered("price_spike", i));
+        entry.VolRate = GetNumber(fields, Numbered("vol_rate", i));
+        entry.TodaysRange = GetNumber(fields, Numbered("todays_range", i));
+        entry.OpeningRange = GetNumber(fields, Numbered("opening_range", i));
+        entry.Strength = GetNumber(fields, Numbered("strength", i));
+        entry.UpTrend = GetNumber(fields, Numbered("up_trend", i));
+        entry.NearHigh = GetNumber(fields, Numbered("near_high", i));
+        entry.NearLow = GetNumber(fields, Numbered("near_low", i));
+        entry.NewHigh = GetNumber(fields, Numbered("new_high", i));
+        entry.NewLow = GetNumber(fields, Numbered("new_low", i));
+        entry.Last = GetNumber(fields, Numbered("last", i));
+        entry.Change = GetNumber(fields, Numbered("change", i));
+        entry.Volume = GetWhole(fields, Numbered("volume", i));
+        entry.Count = GetWhole(fields, Numbered("count", i));
+        list.push_back(std::move(entry));
+    }
+    list.shrink_to_fit();
+    return list;
+}
