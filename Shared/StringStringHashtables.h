@@ -3,9 +3,16 @@
 // hash function, automatic growth and iterators that notice changes behind their back.
 // Get of an absent key yields the empty text.
 
+#include "Platform/VeskError.h"
+
 #include <QByteArray>
 #include <memory>
 #include <vector>
+
+// Raised by an iterator used after its table was changed behind its back.
+VESK_DECLARE_ERROR(EIteratorNoLongerValid, EVeskError);
+// Raised by SetValue on an iterator that has no current entry.
+VESK_DECLARE_ERROR(EEntryNotValid, EVeskError);
 
 struct THashEntry {
     QByteArray Key;
@@ -60,4 +67,32 @@ private:
     THashEntryTable Buckets;
     quint32 ModificationCount = 0;
     int EntryCount = 0;
+};
+
+// Walks a table bucket by bucket, each chain from its head. Every operation except
+// StillValid raises EIteratorNoLongerValid once the table was changed other than through
+// this iterator's own Remove; replacing a value is not a change. The table must outlive it.
+class tHashTableIterator : public tMapIterator {
+public:
+    explicit tHashTableIterator(tHashTable* table);
+
+    void Next() override;
+    void Remove() override;
+    bool HasMore() override;
+    QByteArray GetKey() override;
+    QByteArray GetValue() override;
+    bool IsValid() override;
+    void SetValue(const QByteArray& value) override;
+    bool StillValid() const override;
+
+private:
+    void CheckValid() const;
+    void Advance();
+
+    tHashTable* Table;
+    int BucketIndex = 0;
+    THashEntry* Current = nullptr;
+    quint32 ExpectedCount = 0;
+    bool Removed = false;
+    int Visited = 0;
 };

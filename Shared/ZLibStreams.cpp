@@ -1,0 +1,179 @@
+#include "Shared/ZLibStreams.h"
+
+#include <utility>
+#include <zlib.h>
+
+namespace {
+// zlib's standard text for a return code. Our own table, so a report always carries the
+// short standard text and never the detailed message zlib leaves on the stream.
+QString ZLibText(int code)
+{
+    switch (code) {
+    case Z_NEED_DICT: return QStringLiteral("need dictionary");
+    case Z_STREAM_END: return QStringLiteral("stream end");
+    case Z_OK: return QString();
+    case Z_ERRNO: return QStringLiteral("file error");
+    case Z_STREAM_ERROR: return QStringLiteral("stream error");
+    case Z_DATA_ERROR: return QStringLiteral("data error");
+    case Z_MEM_ERROR: return QStringLiteral("insufficient memory");
+    case Z_BUF_ERROR: return QStringLiteral("buffer error");
+    case Z_VERSION_ERROR: return QStringLiteral("incompatible version");
+    default: return QString();
+    }
+}
+
+constexpr int PassSize = 4096;
+
+// Runs one input through a stream in passes of PassSize bytes, each pass writing straight
+// into the spare room at the end of output (grown geometrically, so a long burst costs no
+// quadratic copying). Returns the zlib code that stopped it, Z_OK when all went well.
+template <typename Step>
+int RunPasses(z_stream& stream, const QByteArray& input, QByteArray& output, Step step)
+{
+    if (input.isEmpty())
+        return Z_OK;
+    stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(input.constData()));
+    stream.avail_in = uInt(input.size());
+    bool previousFilled = false;
+    while (stream.avail_in > 0 || previousFilled) {
+        const qsizetype start = output.size();
+        if (output.capacity() < start + PassSize)
+            output.reserve(qMax<qsizetype>(2 * output.capacity(), start + PassSize));
+        output.resize(start + PassSize);
+        stream.next_out = reinterpret_cast<Bytef*>(output.data() + start);
+        stream.avail_out = PassSize;
+        const uInt inputBefore = stream.avail_in;
+        const bool onlyForRoom = previousFilled && inputBefore == 0;
+        const int result = step(stream);
+        const qsizetype produced = PassSize - qsizetype(stream.avail_out);
+        // Bytes made before any error stay in the output.
+        output.resize(start + produced);
+        if (result == Z_BUF_ERROR && onlyForRoom) {
+            // The previous pass happened to fill its buffer exactly and nothing was left.
+            // deflate records "buffer error" on the stream for this; it is no failure, and
+            // leaving the mark would silence the stream for good, losing later writes.
+            stream.msg = nullptr;
+            return Z_OK;
+        }
+        if (result < 0 || result == Z_NEED_DICT || result == Z_STREAM_END)
+            return result;
+        previousFilled = stream.avail_out == 0;
+        // No input taken and no room used: another pass would spin for ever.
+        if (!previousFilled && produced == 0 && stream.avail_in == inputBefore)
+            break;
+    }
+    return Z_OK;
+}
+} // namespace
+
+// ---- TZLibCompressor ----
+
+struct TZLibCompressor::TState {
+    z_stream Stream{};
+    bool Initialised = false;
+    bool Failed = false;
+    ~TState()
+    {
+        if (Initialised)
+            deflateEnd(&Stream);
+    }
+};
+
+TZLibCompressor::TZLibCompressor(TZCompressionLevel level) : State(std::make_unique<TState>())
+{
+    int zlevel = Z_DEFAULT_COMPRESSION;
+    switch (level) {
+    case TZCompressionLevel::None: zlevel = 0; break;
+    case TZCompressionLevel::Fastest: zlevel = 1; break;
+    case TZCompressionLevel::Default: zlevel = Z_DEFAULT_COMPRESSION; break;
+    case TZCompressionLevel::Maximum: zlevel = 9; break;
+    }
+    const int result = deflateInit2(&State->Stream, zlevel, Z_DEFLATED, MAX_WBITS, 8, Z_DEFAULT_STRATEGY);
+    if (result < 0)
+        throw EZCompressionError(ZLibText(result));
+    State->Initialised = true;
+}
+
+TZLibCompressor::~TZLibCompressor() = default;
+
+namespace {
+void Deflate(z_stream& stream, bool& failed, const QByteArray& input, QByteArray& output, int flush)
+{
+    // A stream that failed once stays silent: whatever follows could not be decoded anyway.
+    if (failed)
+        return;
+    const int result = RunPasses(stream, input, output, [flush](z_stream& s) { return deflate(&s, flush); });
+    stream.next_in = nullptr;
+    stream.avail_in = 0;
+    if (result != Z_OK) {
+        failed = true;
+        throw EZCompressionError(ZLibText(result));
+    }
+}
+} // namespace
+
+void TZLibCompressor::Write(const QByteArray& data)
+{
+    if (data.isEmpty())
+        return;
+    // The newest piece waits, so that Flush always hands deflate real input with the sync
+    // flush and a burst ends on a flush boundary in the call that carries its last bytes.
+    if (!HeldChunk.isEmpty()) {
+        const QByteArray chunk = std::exchange(HeldChunk, data);
+        Deflate(State->Stream, State->Failed, chunk, Output, Z_NO_FLUSH);
+    } else {
+        HeldChunk = data;
+    }
+}
+
+void TZLibCompressor::Flush()
+{
+    if (HeldChunk.isEmpty())
+        return;
+    const QByteArray chunk = std::exchange(HeldChunk, QByteArray());
+    Deflate(State->Stream, State->Failed, chunk, Output, Z_SYNC_FLUSH);
+}
+
+// ---- TZLibDecompressor ----
+
+struct TZLibDecompressor::TState {
+    z_stream Stream{};
+    bool Initialised = false;
+    bool Failed = false;
+    ~TState()
+    {
+        if (Initialised)
+            inflateEnd(&Stream);
+    }
+};
+
+TZLibDecompressor::TZLibDecompressor() : State(std::make_unique<TState>())
+{
+    const int result = inflateInit2(&State->Stream, MAX_WBITS);
+    if (result < 0)
+        throw EZDecompressionError(ZLibText(result));
+    State->Initialised = true;
+}
+
+TZLibDecompressor::~TZLibDecompressor() = default;
+
+void TZLibDecompressor::Write(const QByteArray& data)
+{
+    if (State->Failed || data.isEmpty())
+        return;
+    z_stream& stream = State->Stream;
+    const int result = RunPasses(stream, data, Output, [](z_stream& s) { return inflate(&s, Z_SYNC_FLUSH); });
+    const bool inputLeft = stream.avail_in > 0;
+    stream.next_in = nullptr;
+    stream.avail_in = 0;
+    if (result == Z_OK)
+        return;
+    // The peer finished its stream with the last byte given: legal, if unusual. Anything
+    // sent after that is found on the next Write (inflate then stops at once with input left).
+    if (result == Z_STREAM_END && !inputLeft)
+        return;
+    // A preset dictionary we cannot supply, bytes after the end of the stream, or corrupt
+    // data: the rest of this stream cannot be read. Report once, then stay silent.
+    State->Failed = true;
+    throw EZDecompressionError(ZLibText(result));
+}
