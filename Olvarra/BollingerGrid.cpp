@@ -1,0 +1,80 @@
+#include "Olvarra/BollingerGrid.h"
+
+#include <cmath>
+
+namespace {
+const char* const Captions[] = {"Symbol", "Last", "Chg"};
+const char* const Samples[] = {"Symbol", "100.00", "-1.93", "-13.3%"};
+constexpr int ColumnCount = 4;
+} // namespace
+
+TBollingerGrid::TBollingerGrid(QWidget* owner) : TRowGrid(owner, ColumnCount)
+{
+    SetExtraColumnTitle("BBand");
+    if (owner) {
+        MeasureDefaultRowHeight();
+        for (int col = 0; col < ColumnCount; ++col)
+            SetColWidths(col, MeasureColumn(QString::fromLatin1(Samples[col])));
+    }
+}
+
+void TBollingerGrid::SetExtraColumnTitle(const QByteArray& title)
+{
+    ExtraColumnTitle = title;
+    InvalidateCell(3, 0);
+}
+
+TColor TBollingerGrid::SignColor(double x)
+{
+    if (x > 0)
+        return RGBColor(100, 255, 100);
+    if (x < 0)
+        return RGBColor(255, 75, 75);
+    return clWhite;
+}
+
+void TBollingerGrid::DrawCell(QPainter& canvas, int col, int row, const QRect& rect, bool fixed)
+{
+    if (fixed) {
+        QString caption;
+        if (col == 3)
+            caption = CellString(ExtraColumnTitle);
+        else if (col >= 0 && col < 3)
+            caption = QString::fromLatin1(Captions[col]);
+        DrawHeaderCell(canvas, rect, caption);
+        return;
+    }
+
+    const TColor background = FromQColor(Color());
+    if (!ShowsEntry(row)) {
+        BeginCell(canvas, rect, false, background, clWhite);
+        return;
+    }
+    const TBollingerEntry& e = EntryAt(row);
+    switch (col) {
+    case 0:
+        BeginCell(canvas, rect, false, background, clWhite);
+        DrawTextLeft(Cell.FitText(CellString(e.Symbol)));
+        break;
+    case 1:
+        BeginCell(canvas, rect, false, background, SignColor(e.Last));
+        if (!std::isnan(e.Last))
+            DrawTextRight(Cell.FormatFixed(e.Last, 2));
+        break;
+    case 2: {
+        const double change = e.Last - e.PrevClose;
+        BeginCell(canvas, rect, false, background, SignColor(change));
+        if (!std::isnan(change))
+            DrawTextRight(Cell.FormatFixed(change, 2));
+        break;
+    }
+    case 3:
+        BeginCell(canvas, rect, false, background, SignColor(e.DistFromBB));
+        if (!std::isnan(e.DistFromBB))
+            DrawTextRight(Cell.FormatFixed(e.DistFromBB, 2));
+        break;
+    default:
+        BeginCell(canvas, rect, false, background, clWhite);
+        break;
+    }
+}

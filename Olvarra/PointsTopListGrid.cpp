@@ -1,0 +1,69 @@
+#include "Olvarra/PointsTopListGrid.h"
+
+#include <cmath>
+
+namespace {
+const char* const Captions[] = {"Symbol", "Last", "Chg", "%Vol"};
+const char* const Samples[] = {"Symbol", "100.00", "-1.93", "1000.00%"};
+} // namespace
+
+TPointsTopListGrid::TPointsTopListGrid(QWidget* owner) : TRowGrid(owner, 3)
+{
+    if (owner) {
+        MeasureDefaultRowHeight();
+        MeasureColumns();
+    }
+}
+
+void TPointsTopListGrid::ShowVolumeColumn()
+{
+    SetColCount(4);
+    MeasureColumns();
+}
+
+void TPointsTopListGrid::MeasureColumns()
+{
+    const int columns = std::min(ColCount(), 4);
+    for (int col = 0; col < columns; ++col)
+        SetColWidths(col, MeasureColumn(QString::fromLatin1(Samples[col])));
+    InvalidateGrid();
+}
+
+void TPointsTopListGrid::FontChanged()
+{
+    // A font chosen by the user later re-sizes this kind.
+    MeasureDefaultRowHeight();
+    MeasureColumns();
+}
+
+void TPointsTopListGrid::DrawCell(QPainter& canvas, int col, int row, const QRect& rect, bool fixed)
+{
+    if (fixed) {
+        DrawHeaderCell(canvas, rect, col >= 0 && col < 4 ? QString::fromLatin1(Captions[col]) : QString());
+        return;
+    }
+    BeginCell(canvas, rect, false, FromQColor(Color()), TextColor);
+    if (!ShowsEntry(row))
+        return;
+    const TPointsTopListEntry& e = EntryAt(row);
+    switch (col) {
+    case 0:
+        DrawTextLeft(Cell.FitText(CellString(e.Symbol)));
+        break;
+    case 1:
+        if (!std::isnan(e.Last))
+            DrawTextRight(Cell.FormatFixed(e.Last, 2));
+        break;
+    case 2:
+        // A change without a price to go with it is not shown.
+        if (!std::isnan(e.Change) && !std::isnan(e.Last))
+            DrawTextRight(Cell.FormatFixed(e.Change, 2));
+        break;
+    case 3:
+        if (!std::isnan(e.PercentVol))
+            DrawTextRight(Cell.FormatPercent(e.PercentVol));
+        break;
+    default:
+        break;
+    }
+}

@@ -1,0 +1,93 @@
+#include "Olvarra/QuickStrikeGrid.h"
+
+#include <cmath>
+
+namespace {
+const char* const Captions[] = {"Symbol", "Last", "Chg", "%Chg", nullptr, "Time"};
+const char* const Samples[] = {"Symbol", "100.00", "-1.93", "-13.3%", "-0.12", "00:00:00"};
+constexpr int ColumnCount = 6;
+} // namespace
+
+TQuickStrikeGrid::TQuickStrikeGrid(QWidget* owner) : TRowGrid(owner, ColumnCount)
+{
+    // Measured once: a font chosen later changes the text but not these sizes.
+    if (owner) {
+        MeasureDefaultRowHeight();
+        for (int col = 0; col < ColumnCount; ++col)
+            SetColWidths(col, MeasureColumn(QString::fromLatin1(Samples[col])));
+    }
+}
+
+void TQuickStrikeGrid::SetExtraColumnTitle(const QByteArray& title)
+{
+    ExtraColumnTitle = title;
+    InvalidateCell(4, 0);
+}
+
+void TQuickStrikeGrid::SetExtraColumnFormat(const QByteArray& format)
+{
+    ExtraColumnFormat = format;
+    InvalidateGrid();
+}
+
+QString TQuickStrikeGrid::FormatExtraValue(double x) const
+{
+    if (ExtraColumnFormat == "I") {
+        const double whole = std::trunc(x);
+        // Outside the 32-bit range (or not a number) there is no whole number to show.
+        if (!(whole >= -2147483648.0 && whole <= 2147483647.0))
+            return QStringLiteral("...");
+        return Cell.FormatCount(qint32(whole), TCellText::csPlain);
+    }
+    return Cell.FormatFixed(x, 2);
+}
+
+void TQuickStrikeGrid::DrawCell(QPainter& canvas, int col, int row, const QRect& rect, bool fixed)
+{
+    if (fixed) {
+        QString caption;
+        if (col == 4)
+            caption = ExtraColumnTitle.isEmpty() ? QStringLiteral("Divrg") : CellString(ExtraColumnTitle);
+        else if (col >= 0 && col < ColumnCount)
+            caption = QString::fromLatin1(Captions[col]);
+        DrawHeaderCell(canvas, rect, caption);
+        return;
+    }
+
+    const bool hasEntry = ShowsEntry(row);
+    // The newest alert stands out: its whole row is drawn with the colours swapped.
+    const bool newest = hasEntry && row == 1;
+    const TColor background = FromQColor(Color());
+    BeginCell(canvas, rect, false, newest ? TextColor : background, newest ? clBlack : TextColor);
+    if (!hasEntry)
+        return;
+
+    const TQuickStrikeEntry& e = EntryAt(row);
+    switch (col) {
+    case 0:
+        DrawTextLeft(Cell.FitText(CellString(e.Symbol)));
+        break;
+    case 1:
+        if (!std::isnan(e.Last))
+            DrawTextRight(Cell.FormatFixed(e.Last, 2));
+        break;
+    case 2:
+        if (!std::isnan(e.Last) && !std::isnan(e.PrevClose))
+            DrawTextRight(Cell.FormatFixed(e.Last - e.PrevClose, 2));
+        break;
+    case 3:
+        if (!std::isnan(e.Last) && !std::isnan(e.PrevClose) && e.PrevClose != 0)
+            DrawTextRight(Cell.FormatPercent((e.Last - e.PrevClose) / e.PrevClose * 100));
+        break;
+    case 4:
+        if (!std::isnan(e.ExtraValue))
+            DrawTextRight(FormatExtraValue(e.ExtraValue));
+        break;
+    case 5:
+        // The time is cut at the cell edge rather than shortened.
+        DrawTextLeft(CellString(e.Time));
+        break;
+    default:
+        break;
+    }
+}

@@ -1,0 +1,28 @@
+#pragma once
+// The default alert grid: one row per alert, newest at the top and drawn inverted, with one
+// configurable value column.
+
+#include "Olvarra/AlertGridBase.h"
+#include "Olvarra/AlertRecords.h"
+
+class TQuickStrikeGrid : public TRowGrid<TQuickStrikeEntry> {
+public:
+    explicit TQuickStrikeGrid(QWidget* owner);
+
+    // Caption of the extra column; empty shows "Divrg".
+    const QByteArray& GetExtraColumnTitle() const { return ExtraColumnTitle; }
+    void SetExtraColumnTitle(const QByteArray& title);
+    // "I" (exactly) shows the extra value as a whole number; anything else with 2 decimals.
+    const QByteArray& GetExtraColumnFormat() const { return ExtraColumnFormat; }
+    void SetExtraColumnFormat(const QByteArray& format);
+
+    // The extra value as the current cell shows it.
+    QString FormatExtraValue(double x) const;
+
+protected:
+    void DrawCell(QPainter& canvas, int col, int row, const QRect& rect, bool fixed) override;
+
+private:
+    QByteArray ExtraColumnTitle;
+    QByteArray ExtraColumnFormat;
+};
