@@ -101,9 +101,16 @@ QString TSettingsStore::ReadString(const QString& section, const QString& key, c
     return value.toString();
 }
 
+void TSettingsStore::Written(const QString& section, const QString& key)
+{
+    if (OnWrite)
+        OnWrite(section, key);
+}
+
 void TSettingsStore::WriteString(const QString& section, const QString& key, const QString& value)
 {
     Settings->setValue(Path(section, key), value);
+    Written(section, key);
 }
 
 qint32 TSettingsStore::ReadInteger(const QString& section, const QString& key, qint32 fallback) const
@@ -129,6 +136,7 @@ void TSettingsStore::WriteInteger(const QString& section, const QString& key, qi
         Settings->setValue(path, QString::number(value));
     else
         Settings->setValue(path, value);
+    Written(section, key);
 }
 
 bool TSettingsStore::ReadBool(const QString& section, const QString& key, bool fallback) const
@@ -139,6 +147,7 @@ bool TSettingsStore::ReadBool(const QString& section, const QString& key, bool f
 void TSettingsStore::WriteBool(const QString& section, const QString& key, bool value)
 {
     Settings->setValue(Path(section, key), value ? QStringLiteral("1") : QStringLiteral("0"));
+    Written(section, key);
 }
 
 void TSettingsStore::Sync()

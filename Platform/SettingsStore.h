@@ -8,6 +8,7 @@
 
 #include <QString>
 #include <QVariant>
+#include <functional>
 #include <memory>
 
 class QSettings;
@@ -38,11 +39,15 @@ public:
     // The stored value as it is (for tests that check the kind a value was written with).
     QVariant RawValue(const QString& section, const QString& key) const;
 
+    // Called after every write with its section and key (tests follow the order of writes).
+    std::function<void(const QString& section, const QString& key)> OnWrite;
+
     // Writes everything to permanent storage now.
     void Sync();
     QString FileName() const;
 
 private:
     static QString Path(const QString& section, const QString& key);
+    void Written(const QString& section, const QString& key);
     std::unique_ptr<QSettings> Settings;
 };
