@@ -19,31 +19,6 @@ constexpr int WatchdogTicks = 24;
 // this machine.
 const char DefaultServerAddress[] = "127.0.0.1:9339";
 
-// Lines of a login reply: each ends at CR, LF or CR LF; a zero byte ends the text; text
-// after the last line end is a line of its own when it is not empty.
-QList<QByteArray> ReplyLines(const QByteArray& body)
-{
-    QList<QByteArray> lines;
-    qsizetype end = body.indexOf('\0');
-    if (end < 0)
-        end = body.size();
-    qsizetype start = 0;
-    qsizetype i = 0;
-    while (i < end) {
-        const char c = body[i];
-        if (c == '\r' || c == '\n') {
-            lines.append(body.mid(start, i - start));
-            if (c == '\r' && i + 1 < end && body[i + 1] == '\n')
-                ++i;
-            start = i + 1;
-        }
-        ++i;
-    }
-    if (start < end)
-        lines.append(body.mid(start, end - start));
-    return lines;
-}
-
 bool CategoryLess(const QByteArray& a, const QByteArray& b)
 {
     return qstricmp(a.constData(), b.constData()) < 0;
@@ -236,7 +211,7 @@ void TMainConnection::LoginResponse(bool success, const QByteArray& body, const 
 {
     if (!success)
         return;
-    const QList<QByteArray> lines = ReplyLines(body);
+    const QList<QByteArray> lines = SplitLines(body);
     if (lines.isEmpty())
         return;
     if (lines[0] == "STOP") {
