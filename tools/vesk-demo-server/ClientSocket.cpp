@@ -1,0 +1,293 @@
+#include "ClientSocket.h"
+
+#include "AlertsServer.h"
+#include "Conversation.h"
+
+#include <QHostAddress>
+#include <QRandomGenerator>
+#include <QTimer>
+
+namespace {
+
+constexpr qsizetype MaxHeaderBytes = 64 * 1024;
+constexpr qint64 MaxPostBody = 1024 * 1024;
+// A client that stops reading must not make the server hoard its output.
+constexpr qint64 MaxUnsentBytes = 64 * 1024 * 1024;
+constexpr qint64 ReadPiece = 64 * 1024;
+
+const char* const HttpMethods[] = {"GET ", "POST ", "HEAD ", "PUT ", "DELETE ", "OPTIONS ",
+                                   "CONNECT "};
+
+QByteArray JsonNumberOrNull(int n) { return n > 0 ? QByteArray::number(n) : QByteArray("null"); }
+
+}  // namespace
+
+TClientSocket::TClientSocket(QTcpSocket* socket, TAlertsServer& server)
+    : QObject(&server), Socket(socket), Server(server)
+{
+    Socket->setParent(this);
+    connect(Socket, &QTcpSocket::readyRead, this, &TClientSocket::ReadyRead);
+    connect(Socket, &QTcpSocket::disconnected, this, &TClientSocket::Disconnected);
+    if (Socket->state() != QAbstractSocket::ConnectedState)
+        QTimer::singleShot(0, this, &TClientSocket::Disconnected);
+}
+
+TClientSocket::~TClientSocket()
+{
+    if (!TunnelId.isEmpty())
+        Server.UnregisterTunnel(TunnelId);
+}
+
+void TClientSocket::ReadyRead()
+{
+    while (Socket->bytesAvailable() > 0 && Mode != TMode::Done) {
+        const QByteArray piece = Socket->read(ReadPiece);
+        if (piece.isEmpty())
+            break;
+        switch (Mode) {
+        case TMode::Unknown:
+            Buffer += piece;
+            Classify();
+            break;
+        case TMode::Conversation:
+            Talk->Input(piece);
+            break;
+        case TMode::HttpHeaders:
+            Buffer += piece;
+            HandleHttpHeaders();
+            break;
+        case TMode::PostBody:
+            Buffer += piece;
+            if (Buffer.size() >= ContentLength)
+                FinishPost();
+            break;
+        case TMode::TunnelDownload:
+        case TMode::Done:
+            break;  // nothing more is read on these
+        }
+    }
+}
+
+void TClientSocket::Classify()
+{
+    bool couldBeHttp = false;
+    for (const char* method : HttpMethods) {
+        const QByteArray m(method);
+        if (Buffer.startsWith(m)) {
+            Mode = TMode::HttpHeaders;
+            HandleHttpHeaders();
+            return;
+        }
+        if (m.startsWith(Buffer))
+            couldBeHttp = true;
+    }
+    if (couldBeHttp)
+        return;  // wait for the next bytes
+    const QByteArray first = Buffer;
+    Buffer.clear();
+    StartConversation(first);
+}
+
+void TClientSocket::StartConversation(const QByteArray& firstBytes)
+{
+    Mode = TMode::Conversation;
+    ConnNumber = Server.NextConn();
+    LogLine("CONN " + QByteArray::number(ConnNumber) + " open");
+    Talk = new TConversation(
+        ConnNumber, Server.Options(), [this](const QByteArray& b) { WriteToClient(b); },
+        [this] { CloseFromServer(); }, this);
+    Talk->Input(firstBytes);
+}
+
+void TClientSocket::WriteToClient(const QByteArray& bytes)
+{
+    if (Socket->state() != QAbstractSocket::ConnectedState)
+        return;
+    Socket->write(bytes);
+    if (Socket->bytesToWrite() > MaxUnsentBytes) {
+        LogProblem("conn " + QByteArray::number(ConnNumber) +
+                   ": client does not read its alerts; dropping it");
+        if (Talk)
+            Talk->Detach();
+        Socket->abort();
+    }
+}
+
+void TClientSocket::CloseFromServer()
+{
+    Mode = TMode::Done;
+    Socket->disconnectFromHost();
+}
+
+void TClientSocket::Disconnected()
+{
+    if (Talk)
+        Talk->Detach();
+    if (ConnNumber > 0 && !CloseLogged) {
+        CloseLogged = true;
+        LogLine("CONN " + QByteArray::number(ConnNumber) + " close");
+    }
+    if (!TunnelId.isEmpty()) {
+        Server.UnregisterTunnel(TunnelId);
+        TunnelId.clear();
+    }
+    Mode = TMode::Done;
+    deleteLater();
+}
+
+void TClientSocket::HandleHttpHeaders()
+{
+    const qsizetype end = Buffer.indexOf("\r\n\r\n");
+    if (end < 0) {
+        if (Buffer.size() > MaxHeaderBytes)
+            Answer(431, "Request Header Fields Too Large");
+        return;
+    }
+    const QList<QByteArray> lines = Buffer.left(end).split('\n');
+    Buffer.remove(0, end + 4);
+    const QList<QByteArray> requestLine = lines.front().trimmed().split(' ');
+    if (requestLine.size() < 3) {
+        Answer(400, "Bad Request");
+        return;
+    }
+    Method = requestLine[0];
+    QByteArray target = requestLine[1];
+    // A proxy sends the absolute form: http://host:port/path?query.
+    if (target.startsWith("http://")) {
+        const qsizetype slash = target.indexOf('/', 7);
+        target = slash < 0 ? QByteArray("/") : target.mid(slash);
+    }
+    const qsizetype question = target.indexOf('?');
+    Path = question < 0 ? target : target.left(question);
+    Query = question < 0 ? QByteArray() : target.mid(question + 1);
+    for (qsizetype i = 1; i < lines.size(); ++i) {
+        const QByteArray line = lines[i].trimmed();
+        const qsizetype colon = line.indexOf(':');
+        if (colon > 0 && line.left(colon).trimmed().toLower() == "content-length") {
+            bool ok = false;
+            ContentLength = line.mid(colon + 1).trimmed().toLongLong(&ok);
+            if (!ok || ContentLength < 0)
+                ContentLength = -2;
+        }
+    }
+
+    if (Method == "GET") {
+        StartTunnel();
+    } else if (Method == "POST") {
+        if (Path != "/upload") {
+            Answer(404, "Not Found");
+        } else if (ContentLength == -1) {
+            Answer(411, "Length Required");
+        } else if (ContentLength < 0 || ContentLength > MaxPostBody) {
+            Answer(413, "Payload Too Large");
+        } else {
+            Mode = TMode::PostBody;
+            if (Buffer.size() >= ContentLength)
+                FinishPost();
+        }
+    } else {
+        Answer(405, "Method Not Allowed");
+    }
+}
+
+void TClientSocket::StartTunnel()
+{
+    Mode = TMode::TunnelDownload;
+    Buffer.clear();
+    ConnNumber = Server.NextConn();
+    TunnelId = QByteArray::number(QRandomGenerator::global()->generate64(), 16);
+    Server.RegisterTunnel(TunnelId, this);
+    LogLine("CONN " + QByteArray::number(ConnNumber) + " open");
+
+    QHostAddress local = Socket->localAddress();
+    QByteArray host = local.toString().toLatin1();
+    if (local.protocol() == QAbstractSocket::IPv6Protocol)
+        host = '[' + host + ']';
+    // No Content-Length: the body lasts as long as the conversation.
+    Socket->write("HTTP/1.0 200 OK\r\n"
+                  "Content-Type: application/octet-stream\r\n"
+                  "Cache-Control: no-cache\r\n"
+                  "Connection: close\r\n"
+                  "\r\n"
+                  "VESK TUNNEL 1\r\n"
+                  "http://" + host + ':' + QByteArray::number(Server.Port()) +
+                  "/upload?session=" + TunnelId + "\r\n");
+    Talk = new TConversation(
+        ConnNumber, Server.Options(), [this](const QByteArray& b) { WriteToClient(b); },
+        [this] { CloseFromServer(); }, this);
+}
+
+int TClientSocket::Upload(qint64 sequence, const QByteArray& bytes)
+{
+    if (!Talk || Mode != TMode::TunnelDownload)
+        return 404;
+    if (sequence < NextSequence)
+        return 200;  // a resend of an upload already applied
+    if (sequence > NextSequence)
+        return 409;  // an upload was skipped; applying this one would corrupt the stream
+    ++NextSequence;
+    Talk->Input(bytes);
+    return 200;
+}
+
+void TClientSocket::FinishPost()
+{
+    Mode = TMode::Done;
+    const QByteArray body = Buffer.left(ContentLength);
+    Buffer.clear();
+    QByteArray session;
+    for (const auto& [key, value] : ParseUrlForm(Query))
+        if (key == "session")
+            session = value;
+    qint64 sequence = -1;
+    QByteArray encoded;
+    bool haveSequence = false;
+    bool haveBody = false;
+    for (const auto& [key, value] : ParseUrlForm(body)) {
+        if (key == "sequence")
+            sequence = value.toLongLong(&haveSequence);
+        else if (key == "body") {
+            encoded = value;
+            haveBody = true;
+        }
+    }
+
+    int status = 200;
+    int conn = 0;
+    qsizetype size = 0;
+    if (Server.CountPost() <= Server.Options().PostFail) {
+        status = 500;
+    } else if (!haveSequence || sequence < 0 || !haveBody) {
+        status = 400;
+    } else if (const auto bytes = P64Decode(encoded); !bytes) {
+        status = 400;
+    } else if (TClientSocket* tunnel = Server.FindTunnel(session); !tunnel) {
+        status = 404;
+    } else {
+        conn = tunnel->Conn();
+        size = bytes->size();
+        status = tunnel->Upload(sequence, *bytes);
+    }
+    LogLine("POST {\"conn\":" + JsonNumberOrNull(conn) + ",\"sequence\":" +
+            (haveSequence ? QByteArray::number(sequence) : QByteArray("null")) +
+            ",\"bytes\":" + QByteArray::number(size) + ",\"status\":" + QByteArray::number(status) +
+            "}");
+    static const QHash<int, QByteArray> reasons = {
+        {200, "OK"}, {400, "Bad Request"}, {404, "Not Found"}, {409, "Conflict"},
+        {500, "Internal Server Error"}};
+    const int delay = Server.Options().PostDelayMs;
+    if (delay > 0)
+        QTimer::singleShot(delay, this, [this, status] { Answer(status, reasons.value(status)); });
+    else
+        Answer(status, reasons.value(status));
+}
+
+void TClientSocket::Answer(int status, const QByteArray& reason)
+{
+    Mode = TMode::Done;
+    if (Socket->state() != QAbstractSocket::ConnectedState)
+        return;
+    Socket->write("HTTP/1.0 " + QByteArray::number(status) + ' ' + reason +
+                  "\r\nContent-Type: text/plain\r\nContent-Length: 0\r\nConnection: close\r\n\r\n");
+    Socket->disconnectFromHost();
+}

@@ -1,0 +1,316 @@
+#include "Conversation.h"
+
+#include <QRandomGenerator>
+#include <QTime>
+#include <cmath>
+
+namespace {
+
+// The plain-text lines every connection opens with, before anything is compressed.
+const QByteArray OpeningLine1 = "command=set_output&mode=zlib";
+const QByteArray OpeningLine2 = "command=set_input&mode=zlib";
+constexpr qsizetype MaxOpeningBytes = 4096;
+
+quint64 SeedFor(const TServerOptions& options)
+{
+    return options.Seed ? *options.Seed : QRandomGenerator::global()->generate64();
+}
+
+QByteArray RequestLogLine(int conn, const TRequest& request)
+{
+    QByteArray line = "REQ {\"conn\":" + QByteArray::number(conn) + ",\"id\":";
+    line += request.Id ? QByteArray::number(*request.Id) : QByteArray("null");
+    line += ",\"pairs\":[";
+    for (qsizetype i = 0; i < request.Pairs.size(); ++i) {
+        if (i > 0)
+            line += ',';
+        line += '[' + JsonString(request.Pairs[i].first) + ',' +
+                JsonString(request.Pairs[i].second) + ']';
+    }
+    line += "]}";
+    return line;
+}
+
+}  // namespace
+
+TConversation::TConversation(int conn, const TServerOptions& options,
+                             std::function<void(const QByteArray&)> write,
+                             std::function<void()> close, QObject* parent)
+    : QObject(parent), ConnNumber(conn), Options(options), Write(std::move(write)),
+      CloseTransport(std::move(close)), Market(SeedFor(options))
+{
+    CloseTimer.setSingleShot(true);
+    connect(&CloseTimer, &QTimer::timeout, this, [this] { Close("closing as asked (--close-after)"); });
+    SingleRowTimer.setTimerType(Qt::PreciseTimer);
+    connect(&SingleRowTimer, &QTimer::timeout, this, &TConversation::SingleRowTick);
+    connect(&ListTimer, &QTimer::timeout, this, &TConversation::ListTick);
+    connect(&ScriptTimer, &QTimer::timeout, this, &TConversation::ScriptTick);
+}
+
+TConversation::~TConversation() = default;
+
+void TConversation::Detach()
+{
+    Closed = true;
+    CloseTimer.stop();
+    SingleRowTimer.stop();
+    ListTimer.stop();
+    ScriptTimer.stop();
+}
+
+void TConversation::Close(const QByteArray& why)
+{
+    if (Closed)
+        return;
+    if (!why.isEmpty())
+        LogProblem("conn " + QByteArray::number(ConnNumber) + ": " + why);
+    Detach();
+    if (CloseTransport)
+        CloseTransport();
+}
+
+void TConversation::Input(const QByteArray& bytes)
+{
+    if (Closed)
+        return;
+    QByteArray rest = bytes;
+    if (!StreamStarted) {
+        OpeningBuffer += bytes;
+        rest.clear();
+        ReadOpeningCommand();
+        if (Closed || !StreamStarted)
+            return;
+        rest = OpeningBuffer;
+        OpeningBuffer.clear();
+        OpeningDone();
+        if (Closed)
+            return;
+    }
+    if (!rest.isEmpty()) {
+        QByteArray& plain = Parser.Buffer();
+        if (!Inflater.Inflate(rest, plain, 2 * MaxRequestBytes + 65536)) {
+            Close("client stream cannot be inflated: " + Inflater.Error);
+            return;
+        }
+    }
+    for (;;) {
+        TRequest request;
+        const auto result = Parser.Next(request);
+        if (result == TRequestParser::TResult::Incomplete)
+            break;
+        if (result == TRequestParser::TResult::Invalid) {
+            Close("bad request: " + Parser.Error);
+            return;
+        }
+        HandleRequest(request);
+        if (Closed)
+            return;
+    }
+    AfterBatch();
+}
+
+void TConversation::ReadOpeningCommand()
+{
+    while (OpeningLines < 2) {
+        const qsizetype end = OpeningBuffer.indexOf('\n');
+        if (end < 0) {
+            if (OpeningBuffer.size() > MaxOpeningBytes)
+                Close("no opening command");
+            return;
+        }
+        QByteArray line = OpeningBuffer.left(end);
+        if (line.endsWith('\r'))
+            line.chop(1);
+        OpeningBuffer.remove(0, end + 1);
+        LogLine("OPEN {\"conn\":" + QByteArray::number(ConnNumber) + ",\"line\":" +
+                JsonString(line) + "}");
+        const QByteArray& expected = OpeningLines == 0 ? OpeningLine1 : OpeningLine2;
+        if (line != expected) {
+            Close("unexpected opening line \"" + line + "\" (this server only speaks \"" +
+                  expected + "\")");
+            return;
+        }
+        ++OpeningLines;
+    }
+    StreamStarted = true;
+}
+
+void TConversation::OpeningDone()
+{
+    if (Options.CloseAfterMs >= 0)
+        CloseTimer.start(Options.CloseAfterMs);
+    if (Options.Garbage) {
+        // Not a zlib header, so the client's very first inflate fails.
+        Write("this is not a zlib stream \xff\xfe\xfd\xfc\r\n");
+        Silent = true;
+    }
+}
+
+void TConversation::HandleRequest(const TRequest& request)
+{
+    LogLine(RequestLogLine(ConnNumber, request));
+    const QByteArray command = request.Value("command");
+    const bool hasId = request.Id && *request.Id > 0 && *request.Id <= 0x7fffffff;
+    const qint32 id = hasId ? qint32(*request.Id) : 0;
+
+    if (command == "login") {
+        if (!hasId)
+            return;
+        if (Options.StopText) {
+            QueueFrame(id, "STOP\r\n" + *Options.StopText);
+            StopSent = true;
+            return;
+        }
+        QueueFrame(id, "SESSION ID\r\nDS" + QByteArray::number(ConnNumber) + '-' +
+                           QByteArray::number(QRandomGenerator::global()->generate64(), 16));
+        if (Options.BadFrame != TBadFrame::None && !BadFrameDone)
+            BadFramePending = true;
+    } else if (command == "ping") {
+        if (!hasId || request.Value("response") != "1")
+            return;
+        ++PingsSeen;
+        if (Options.PingRepliesLimit < 0 || PingsSeen <= Options.PingRepliesLimit)
+            QueueFrame(id, QByteArray());
+    } else if (command == "listen_for_alerts") {
+        if (!hasId)
+            return;
+        const bool first = !ListenId;
+        ListenId = id;
+        if (first)
+            StartAlerts();
+    } else if (command == "add_alert_category") {
+        const QByteArray category = request.Value("category");
+        if (category.isEmpty() || Subscribed(category))
+            return;
+        Categories.append(category);
+        if (BurstDone)
+            SendBurst({category});
+    }
+}
+
+void TConversation::AfterBatch()
+{
+    if (ListenId && !BurstDone) {
+        BurstDone = true;
+        SendBurst(Categories);
+    }
+    if (BadFramePending && !BadFrameDone) {
+        BadFrameDone = true;
+        BadFramePending = false;
+        // One good frame, then a frame whose length no receiver may trust, in one write.
+        if (ListenId && !Categories.isEmpty())
+            QueueAlert(Categories.front());
+        else
+            QueueFrame(0, "good frame");
+        AppendLE32(OutPlain, ListenId.value_or(1));
+        AppendLE32(OutPlain, Options.BadFrame == TBadFrame::Negative ? -5 : 0x7fffff00);
+        OutPlain += QByteArray(16, 'x');
+        Flush();
+        Silent = true;
+        SingleRowTimer.stop();
+        ListTimer.stop();
+        ScriptTimer.stop();
+        return;
+    }
+    Flush();
+    if (StopSent)
+        Close(QByteArray());
+}
+
+void TConversation::QueueFrame(qint32 id, const QByteArray& body)
+{
+    if (Silent)
+        return;
+    AppendFrame(OutPlain, id, body);
+}
+
+void TConversation::QueueAlert(const QByteArray& category)
+{
+    if (!ListenId)
+        return;
+    const QByteArray form = Market.NextForm(Options.KindOf(category), QTime::currentTime());
+    QueueFrame(*ListenId, category + "\r\n" + form);
+}
+
+void TConversation::Flush()
+{
+    if (Closed || OutPlain.isEmpty())
+        return;
+    QByteArray compressed = Deflater.CompressAndFlush(OutPlain);
+    OutPlain.clear();
+    Write(compressed);
+}
+
+void TConversation::StartAlerts()
+{
+    if (Options.NoAlerts || Silent)
+        return;
+    if (!Options.Script.isEmpty()) {
+        ScriptTimer.start(std::max(1, Options.ScriptIntervalMs));
+        return;
+    }
+    if (Options.Rate > 0) {
+        SingleRowTimer.start(std::max(5, int(1000 / Options.Rate)));
+        SingleRowClock.start();
+    }
+    if (Options.ListIntervalMs > 0)
+        ListTimer.start(Options.ListIntervalMs);
+}
+
+void TConversation::SendBurst(const QVector<QByteArray>& categories)
+{
+    if (Options.NoAlerts || !Options.Script.isEmpty() || Options.Burst <= 0)
+        return;
+    for (const QByteArray& category : categories) {
+        for (int i = 0; i < Options.Burst; ++i) {
+            QueueAlert(category);
+            // Keeps the plain buffer small during very large bursts.
+            if (OutPlain.size() > 1024 * 1024)
+                Flush();
+        }
+    }
+    Flush();
+}
+
+void TConversation::SingleRowTick()
+{
+    // Counts from elapsed time, not from ticks, so a high rate is kept even though the
+    // timer cannot fire more often than every few milliseconds; at most a second is caught up.
+    const qint64 due = qint64(std::floor(SingleRowClock.elapsed() * Options.Rate / 1000.0));
+    qint64 count = due - SingleRowTicksSent;
+    const qint64 cap = std::max<qint64>(1, qint64(Options.Rate));
+    if (count > cap) {
+        SingleRowTicksSent = due - cap;
+        count = cap;
+    }
+    for (; count > 0; --count) {
+        ++SingleRowTicksSent;
+        for (const QByteArray& category : Categories)
+            if (!IsListKind(Options.KindOf(category)))
+                QueueAlert(category);
+    }
+    Flush();
+}
+
+void TConversation::ListTick()
+{
+    for (const QByteArray& category : Categories)
+        if (IsListKind(Options.KindOf(category)))
+            QueueAlert(category);
+    Flush();
+}
+
+void TConversation::ScriptTick()
+{
+    if (ScriptPosition >= Options.Script.size()) {
+        if (Options.ScriptOnce) {
+            ScriptTimer.stop();
+            return;
+        }
+        ScriptPosition = 0;
+    }
+    const TScriptLine& line = Options.Script[ScriptPosition++];
+    if (Options.ScriptUnfiltered || Subscribed(line.Category))
+        QueueFrame(*ListenId, line.Category + "\r\n" + line.Form);
+    Flush();
+}

@@ -1,0 +1,82 @@
+#pragma once
+// One conversation with a client, independent of how its bytes travel (a TCP connection or
+// an HTTP tunnel): reads the opening command, inflates and parses the client's requests,
+// answers them, and streams alerts as compressed response frames.
+
+#include "MarketData.h"
+#include "ServerOptions.h"
+#include "WireFormat.h"
+#include "ZStreams.h"
+
+#include <QElapsedTimer>
+#include <QObject>
+#include <QTimer>
+#include <functional>
+#include <memory>
+
+class TConversation : public QObject {
+    Q_OBJECT
+public:
+    // write sends bytes to the client; close ends the transport. Neither is called after
+    // close has been asked for once.
+    TConversation(int conn, const TServerOptions& options,
+                  std::function<void(const QByteArray&)> write, std::function<void()> close,
+                  QObject* parent = nullptr);
+    ~TConversation() override;
+
+    // Bytes of the client-to-server stream, in order.
+    void Input(const QByteArray& bytes);
+    // Stops everything; the transport is going away.
+    void Detach();
+
+    int Conn() const { return ConnNumber; }
+
+private:
+    void ReadOpeningCommand();
+    void OpeningDone();
+    void HandleRequest(const TRequest& request);
+    void AfterBatch();
+    void QueueFrame(qint32 id, const QByteArray& body);
+    void QueueAlert(const QByteArray& category);
+    void Flush();
+    void Close(const QByteArray& why);
+    void StartAlerts();
+    void SendBurst(const QVector<QByteArray>& categories);
+    void SingleRowTick();
+    void ListTick();
+    void ScriptTick();
+    bool Subscribed(const QByteArray& category) const { return Categories.contains(category); }
+
+    const int ConnNumber;
+    const TServerOptions& Options;
+    std::function<void(const QByteArray&)> Write;
+    std::function<void()> CloseTransport;
+
+    bool Closed = false;
+    bool Silent = false;  // after deliberately broken output: nothing more is sent
+    QByteArray OpeningBuffer;
+    int OpeningLines = 0;
+    bool StreamStarted = false;
+
+    TInflater Inflater;
+    TDeflater Deflater;
+    TRequestParser Parser;
+    QByteArray OutPlain;
+
+    int PingsSeen = 0;
+    std::optional<qint32> ListenId;
+    QVector<QByteArray> Categories;
+    bool BurstDone = false;
+    bool BadFramePending = false;
+    bool BadFrameDone = false;
+    bool StopSent = false;
+
+    TMarketData Market;
+    QTimer CloseTimer;
+    QTimer SingleRowTimer;
+    QTimer ListTimer;
+    QTimer ScriptTimer;
+    QElapsedTimer SingleRowClock;
+    qint64 SingleRowTicksSent = 0;
+    int ScriptPosition = 0;
+};

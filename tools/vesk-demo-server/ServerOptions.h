@@ -1,0 +1,54 @@
+#pragma once
+// Everything the command line can set, and the two log streams.
+
+#include "MarketData.h"
+
+#include <QByteArray>
+#include <QHash>
+#include <QHostAddress>
+#include <QVector>
+#include <optional>
+
+struct TScriptLine {
+    QByteArray Category;
+    QByteArray Form;
+};
+
+enum class TBadFrame { None, Negative, Huge };
+
+struct TServerOptions {
+    QHostAddress Listen = QHostAddress::LocalHost;
+    quint16 Port = 9339;
+
+    std::optional<QByteArray> StopText;           // --stop: refuse every login
+    QHash<QByteArray, TAlertKind> CategoryKinds;  // --category NAME=KIND
+    double Rate = 4;                              // single-row alerts per second per category
+    int ListIntervalMs = 1000;
+    int Burst = 0;
+    bool NoAlerts = false;
+    std::optional<quint64> Seed;
+
+    QVector<TScriptLine> Script;  // non-empty: played instead of made-up data
+    int ScriptIntervalMs = 200;
+    bool ScriptOnce = false;
+    bool ScriptUnfiltered = false;
+
+    int CloseAfterMs = -1;
+    int PingRepliesLimit = -1;  // answer only this many pings per connection; -1: all
+    bool Garbage = false;
+    TBadFrame BadFrame = TBadFrame::None;
+    int PostFail = 0;
+    int PostDelayMs = 0;
+
+    TAlertKind KindOf(const QByteArray& category) const
+    {
+        if (auto it = CategoryKinds.find(category); it != CategoryKinds.end())
+            return *it;
+        return AlertKindFromName(category).value_or(TAlertKind::QuickStrike);
+    }
+};
+
+// One line on stdout, flushed at once: tests read it while the server runs.
+void LogLine(const QByteArray& line);
+// A problem worth telling whoever runs the server; stderr.
+void LogProblem(const QByteArray& line);
