@@ -82,7 +82,6 @@ private:
 
 // The shared part of every alert grid kind.
 class TAlertGridBase : public TDrawGrid {
-    Q_OBJECT
 public:
     // Base settings: black background, 2 rows, 1 fixed row, no fixed column, thumb tracking
     // and (when colSizing) column resizing, horizontal scroll bar hidden. When an owner is
