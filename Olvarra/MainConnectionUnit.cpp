@@ -243,13 +243,15 @@ void TMainConnection::ListenResponse(bool success, const QByteArray& body, const
 
 void TMainConnection::LoginPingResponse(bool success, const QByteArray&, const TMessageToServer&)
 {
-    if (success)
+    // The ping that follows a refused login is still answered; the refusal text must stay,
+    // not turn into "Connected!".
+    if (success && !Stopped)
         SetStatus(QStringLiteral("Connected!"));
 }
 
 void TMainConnection::PingResponse(bool success, const QByteArray&, const TMessageToServer&)
 {
-    if (!success)
+    if (!success || Stopped)
         return;
     TicksWithoutPing = 0;
     SetStatus(QStringLiteral("Working:  ")
