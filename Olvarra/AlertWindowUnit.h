@@ -1,5 +1,10 @@
 #pragma once
 // An alert window: shows the alerts of one category in one of eight display kinds.
+//
+// Alert windows are created once at start-up and live until the process ends: nothing owns
+// them, and the main connection has no way to take a listener back. A window that is
+// destroyed anyway (tests do it) leaves behind a listener that notices it is gone and does
+// nothing.
 
 #include "Olvarra/AlertRecords.h"
 
@@ -58,10 +63,49 @@ public:
     // The one grid of the chosen kind (a TDrawGrid subclass), for tests and rendering.
     QWidget* GetGrid() const;
 
+    // The message key of the QuickStrike extra column.
+    const QByteArray& GetExtraColumnKey() const { return ExtraColumnKey; }
+    // Symbols of the Bollinger rows, sorted ignoring letter case.
+    QList<QByteArray> GetBollingerSymbols() const;
+
+    // The menu a right click opens: ClearPopup, WexMenu, or none for the other kinds.
+    QMenu* GetPopupMenu() const;
+    QMenu* GetClearPopup() const { return ClearPopup; }
+    QMenu* GetWexMenu() const { return WexMenu; }
+    QAction* GetClearWindowMenuItem() const { return ClearWindowMenuItem; }
+    QAction* GetFreezeAction() const { return FreezeAction; }
+    QAction* GetSortNowAction() const { return SortNowAction; }
+    QTimer* GetExpireBollingersTimer() const { return ExpireBollingersTimer; }
+
+    // Menu handlers. The Update handlers bring the Freeze check mark and the Sort Now caption
+    // and enabled state up to date; they run whenever WexMenu is about to show.
+    void ClearWindowMenuItemClick();
+    void FreezeActionExecute();
+    void FreezeActionUpdate();
+    void SortNowActionExecute();
+    void SortNowActionUpdate();
+
+protected:
+    void resizeEvent(QResizeEvent* event) override;
+    void contextMenuEvent(QContextMenuEvent* event) override;
+
 private:
+    void FormCreate();
+    bool IsOwnCategory(const QByteArray& body) const;
+    void HandleFields(const tHashTable& fields);
+    void BollingerUpdate(const tHashTable& fields);
+
     struct TImpl;
     std::unique_ptr<TImpl> Impl;
     QByteArray Subscription;
     QByteArray Suffix;
+    QByteArray ExtraColumnKey = "sma_divergence";
     TAlertDisplayKind DisplayKind = dkQuickStrike;
+
+    QTimer* ExpireBollingersTimer = nullptr;
+    QMenu* ClearPopup = nullptr;
+    QAction* ClearWindowMenuItem = nullptr;
+    QMenu* WexMenu = nullptr;
+    QAction* FreezeAction = nullptr;
+    QAction* SortNowAction = nullptr;
 };
