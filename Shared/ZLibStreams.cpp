@@ -49,9 +49,9 @@ int RunPasses(z_stream& stream, const QByteArray& input, QByteArray& output, Ste
         // Bytes made before any error stay in the output.
         output.resize(start + produced);
         if (result == Z_BUF_ERROR && onlyForRoom) {
-            // The previous pass happened to fill its buffer exactly and nothing was left.
-            // deflate records "buffer error" on the stream for this; it is no failure, and
-            // leaving the mark would silence the stream for good, losing later writes.
+            // The previous pass happened to fill its buffer exactly and nothing was left:
+            // no failure. Should zlib have left its "buffer error" mark on the stream, it
+            // goes, so that it can never be taken for a real error later.
             stream.msg = nullptr;
             return Z_OK;
         }
