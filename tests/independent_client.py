@@ -109,11 +109,16 @@ class DirectPipe:
 
 
 class TunnelPipe:
-    """The conversation's bytes over HTTP: one long GET, numbered POSTs of P64 chunks."""
+    """The conversation's bytes over HTTP: one long GET, numbered POSTs of P64 chunks.
+    With a proxy, or with absolute set, requests name the absolute URI as proxies want it."""
 
-    def __init__(self, host, port):
-        self.sock = socket.create_connection((host, port), timeout=5)
-        self.sock.sendall(b"GET /tunnel HTTP/1.0\r\nHost: %s:%d\r\n\r\n" % (host.encode(), port))
+    def __init__(self, host, port, proxy=None, absolute=False):
+        self.proxy = proxy
+        self.absolute = absolute or proxy is not None
+        first_hop = proxy or (host, port)
+        self.sock = socket.create_connection(first_hop, timeout=5)
+        target = b"http://%s:%d/tunnel" % (host.encode(), port) if self.absolute else b"/tunnel"
+        self.sock.sendall(b"GET %s HTTP/1.0\r\nHost: %s:%d\r\n\r\n" % (target, host.encode(), port))
         buffer = b""
         while b"\r\n\r\n" not in buffer:
             piece = self.sock.recv(4096)
@@ -128,28 +133,35 @@ class TunnelPipe:
             check(piece, "tunnel GET ended before its handshake")
             buffer += piece
         _, upload_url, self.pending = buffer.split(b"\r\n", 2)
-        url = urllib.parse.urlsplit(upload_url.decode("latin-1"))
+        self.upload_url = upload_url.decode("latin-1")
+        url = urllib.parse.urlsplit(self.upload_url)
         check(url.scheme == "http" and url.hostname, "bad upload URL %r" % upload_url)
         self.upload_host = url.hostname
         self.upload_port = url.port or 80
         self.upload_path = url.path + ("?" + url.query if url.query else "")
         self.sequence = 0
+        self.statuses = []
 
     def post(self, sequence, data):
         body = b"sequence=%d&body=%s" % (sequence, p64_encode(data))
-        connection = http.client.HTTPConnection(self.upload_host, self.upload_port, timeout=5)
-        connection.request("POST", self.upload_path, body,
+        first_hop = self.proxy or (self.upload_host, self.upload_port)
+        connection = http.client.HTTPConnection(*first_hop, timeout=5)
+        connection.request("POST", self.upload_url if self.absolute else self.upload_path, body,
                            {"Content-Type": "application/x-www-form-urlencoded"})
         response = connection.getresponse()
         response.read()
         connection.close()
+        self.statuses.append(response.status)
         return response.status
 
     def send(self, data):
-        # Chunks of at most 6000 bytes, one POST at a time, in sequence order.
+        # Chunks of at most 6000 bytes, one POST at a time, in sequence order; a failed upload
+        # is sent again with the same number, up to three failures in a row.
         for start in range(0, len(data), 6000):
-            status = self.post(self.sequence, data[start:start + 6000])
-            check(status == 200, "upload %d answered %d" % (self.sequence, status))
+            failures = 0
+            while self.post(self.sequence, data[start:start + 6000]) != 200:
+                failures += 1
+                check(failures <= 3, "upload %d failed %d times" % (self.sequence, failures))
             self.sequence += 1
 
     def receive(self):
@@ -249,7 +261,14 @@ def check_alert(category, fields):
 
 def run(args):
     host, port = args.address.rsplit(":", 1)
-    pipe = (TunnelPipe if args.tunnel else DirectPipe)(host, int(port))
+    if args.tunnel:
+        proxy = None
+        if args.proxy:
+            proxy_host, proxy_port = args.proxy.rsplit(":", 1)
+            proxy = (proxy_host, int(proxy_port))
+        pipe = TunnelPipe(host, int(port), proxy, args.absolute_uri)
+    else:
+        pipe = DirectPipe(host, int(port))
     talk = Conversation(pipe)
     # NAME or NAME=KIND: subscribe NAME and check its alerts as KIND's data.
     kinds = {}
@@ -303,13 +322,18 @@ def run(args):
         check(pipe.post(pipe.sequence - 1, b"") == 200, "a repeated upload was not acknowledged")
         check(pipe.post(pipe.sequence + 1, b"") != 200, "an upload after a gap was accepted")
     pipe.close()
-    print("ok: login, %d pings, alerts %s" % (2, {k.decode(): v for k, v in seen.items()}))
+    print("ok: login, 2 pings, alerts %s" % {k.decode("latin-1"): v for k, v in seen.items()})
+    if args.tunnel:
+        print("upload statuses: %s" % " ".join(str(s) for s in pipe.statuses))
 
 
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--address", required=True, help="host:port of the server")
     parser.add_argument("--tunnel", action="store_true", help="talk through the HTTP tunnel")
+    parser.add_argument("--proxy", help="host:port of an HTTP proxy for the tunnel")
+    parser.add_argument("--absolute-uri", action="store_true",
+                        help="tunnel requests name the absolute URI, as through a proxy")
     parser.add_argument("--category", action="append",
                         help="NAME or NAME=KIND: subscribe NAME, check it as KIND (repeatable)")
     parser.add_argument("--alerts", type=int, default=1, help="alerts wanted per category")

@@ -3,8 +3,10 @@
 // (tests/independent_client.py), and its robustness and fault modes against raw sockets.
 
 #include "support/DemoServer.h"
+#include "support/ProxyFixtures.h"
 
 #include <QProcess>
+#include <QRegularExpression>
 #include <QTcpSocket>
 #include <QTemporaryFile>
 #include <QTest>
@@ -179,6 +181,26 @@ const QByteArray LoginBatch =
     Request({"command", "add_alert_category", "category", "quickstrike"}) +
     Request({"command", "ping", "response", "1"}, 7);
 
+QStringList Strings(std::initializer_list<const char*> items)
+{
+    QStringList out;
+    for (const char* s : items)
+        out << QString::fromLatin1(s);
+    return out;
+}
+
+// The alert bodies (frames for the listen id 8), with the time fields cut out.
+QVector<QByteArray> AlertBodies(const QVector<TFrame>& frames)
+{
+    QVector<QByteArray> bodies;
+    for (const TFrame& f : frames)
+        if (f.Id == 8)
+            bodies.append(QString::fromLatin1(f.Body)
+                              .remove(QRegularExpression(QStringLiteral("time=[^&]*")))
+                              .toLatin1());
+    return bodies;
+}
+
 }  // namespace
 
 class TDemoServerTest : public QObject {
@@ -186,24 +208,42 @@ class TDemoServerTest : public QObject {
 private Q_SLOTS:
     void IndependentClient_data();
     void IndependentClient();
+    void IndependentClientTunnel_data();
     void IndependentClientTunnel();
+    void TunnelThroughHttpProxy();
+    void RequestsCutIntoSingleBytes();
+    void BrokenClientStreamsAreDropped_data();
+    void BrokenClientStreamsAreDropped();
+    void StopRefusesAndCloses();
+    void GarbageInsteadOfZlib();
+    void BadFrameAfterGoodOne_data();
+    void BadFrameAfterGoodOne();
+    void PingRepliesStopAfterLimit();
+    void CloseAfter();
+    void SeededDataRepeats();
+    void FullTopListsChange();
+    void ScriptIsPlayed_data();
+    void ScriptIsPlayed();
 };
 
 void TDemoServerTest::IndependentClient_data()
 {
     QTest::addColumn<QStringList>("serverArguments");
     QTest::addColumn<QStringList>("clientArguments");
-    const QStringList allKinds = {"--category", "quickstrike", "--category", "bollinger",
-                                  "--category", "symbols",     "--category", "points",
-                                  "--category", "simple",      "--category", "rook",
-                                  "--category", "tamber",      "--category", "wex"};
-    QTest::newRow("every kind") << QStringList{"--seed", "11", "--rate", "40", "--list-interval", "100"}
-                                << allKinds + QStringList{"--alerts", "3"};
+    const QStringList allKinds = Strings({"--category", "quickstrike", "--category", "bollinger",
+                                          "--category", "symbols", "--category", "points",
+                                          "--category", "simple", "--category", "rook",
+                                          "--category", "tamber", "--category", "wex"});
+    QTest::newRow("every kind") << Strings({"--seed", "11", "--rate", "40", "--list-interval", "100"})
+                                << allKinds + Strings({"--alerts", "3"});
     QTest::newRow("mapped names")
-        << QStringList{"--rate", "40", "--list-interval", "100", "--category", "Top Movers=wex",
-                       "--category", "gap=rook"}
-        << QStringList{"--category", "Top Movers=wex", "--category", "gap=rook", "--category",
-                       "anything else=quickstrike"};
+        << Strings({"--rate", "40", "--list-interval", "100", "--category", "Top Movers=wex",
+                    "--category", "gap=rook"})
+        << Strings({"--category", "Top Movers=wex", "--category", "gap=rook", "--category",
+                    "anything else=quickstrike"});
+    QTest::newRow("burst") << Strings({"--rate", "0", "--list-interval", "0", "--burst", "500"})
+                           << Strings({"--category", "bollinger", "--category", "points",
+                                       "--alerts", "500"});
 }
 
 void TDemoServerTest::IndependentClient()
@@ -231,27 +271,309 @@ void TDemoServerTest::IndependentClient()
     QCOMPARE(server.OpenedCount(), 1);
 }
 
+void TDemoServerTest::IndependentClientTunnel_data()
+{
+    QTest::addColumn<QStringList>("serverArguments");
+    QTest::addColumn<QStringList>("clientArguments");
+    QTest::addColumn<QVector<int>>("firstStatuses");
+    QTest::newRow("origin form") << Strings({"--rate", "40"}) << QStringList() << QVector<int>{200};
+    QTest::newRow("absolute form") << Strings({"--rate", "40"}) << Strings({"--absolute-uri"})
+                                   << QVector<int>{200};
+    QTest::newRow("failing uploads") << Strings({"--rate", "40", "--post-fail", "2"})
+                                     << QStringList() << QVector<int>{500, 500, 200};
+    QTest::newRow("slow uploads") << Strings({"--rate", "40", "--post-delay", "50"})
+                                  << QStringList() << QVector<int>{200};
+}
+
 void TDemoServerTest::IndependentClientTunnel()
 {
-    TDemoServer server({"--rate", "40", "--list-interval", "100"});
+    QFETCH(QStringList, serverArguments);
+    QFETCH(QStringList, clientArguments);
+    QFETCH(QVector<int>, firstStatuses);
+    TDemoServer server(serverArguments + Strings({"--list-interval", "100"}));
     QVERIFY2(server.IsRunning(), server.Problem().constData());
     QByteArray output;
     const int code = RunIndependentClient(
-        server, {"--tunnel", "--category", "quickstrike", "--category", "wex"}, output);
+        server, Strings({"--tunnel", "--category", "quickstrike", "--category", "wex"}) + clientArguments,
+        output);
     QVERIFY2(code == 0, output.constData());
     QCOMPARE(server.RequestsWith("login").size(), 1);
     QCOMPARE(server.RequestsWith("ping").size(), 2);
-    // Uploads 0, 1, 2 applied; the resend of 2 acknowledged; 4 after a gap refused.
+
+    // Upload 0 carries the opening command (after any failed tries); then 1 and 2; the
+    // resend of 2 is acknowledged, and 4 after a gap is refused.
     const auto posts = server.Posts();
-    QCOMPARE(posts.size(), 5);
-    for (int i = 0; i < 3; ++i) {
-        QCOMPARE(posts[i].Sequence, qint64(i));
-        QCOMPARE(posts[i].Status, 200);
-        QCOMPARE(posts[i].Conn, 1);
+    const int failed = int(firstStatuses.size()) - 1;
+    QCOMPARE(posts.size(), failed + 5);
+    for (int i = 0; i < failed; ++i) {
+        QCOMPARE(posts[i].Sequence, qint64(0));
+        QCOMPARE(posts[i].Status, firstStatuses[i]);
     }
-    QCOMPARE(posts[0].Bytes, qint64(Opening.size()));
-    QCOMPARE(posts[3].Status, 200);
-    QCOMPARE(posts[4].Status, 409);
+    for (int i = 0; i < 3; ++i) {
+        QCOMPARE(posts[failed + i].Sequence, qint64(i));
+        QCOMPARE(posts[failed + i].Status, 200);
+        QCOMPARE(posts[failed + i].Conn, 1);
+    }
+    QCOMPARE(posts[failed].Bytes, qint64(Opening.size()));
+    QCOMPARE(posts[failed + 3].Status, 200);
+    QCOMPARE(posts[failed + 4].Status, 409);
+}
+
+void TDemoServerTest::TunnelThroughHttpProxy()
+{
+    TTinyProxy proxy;
+    VESK_START_PROXY(proxy);
+    TDemoServer server(Strings({"--rate", "40"}));
+    QVERIFY2(server.IsRunning(), server.Problem().constData());
+    QByteArray output;
+    const int code = RunIndependentClient(
+        server, {"--tunnel", "--proxy", QStringLiteral("127.0.0.1:%1").arg(proxy.Port())}, output);
+    QVERIFY2(code == 0, (output + "\nproxy log:\n" + proxy.Log()).constData());
+    QCOMPARE(server.RequestsWith("login").size(), 1);
+    QVERIFY(server.Posts().size() >= 3);
+}
+
+void TDemoServerTest::RequestsCutIntoSingleBytes()
+{
+    TDemoServer server(Strings({"--rate", "0"}));
+    QVERIFY2(server.IsRunning(), server.Problem().constData());
+    TRawPeer peer(server);
+    const QByteArray stream = Opening + peer.Compress(LoginBatch);
+    for (char c : stream) {
+        peer.SendRaw(QByteArray(1, c));
+        QTest::qWait(0);
+    }
+    QVERIFY(peer.WaitForFrames(2));
+    const auto frames = peer.Frames();
+    QCOMPARE(frames[0].Id, 1);
+    QVERIFY(frames[0].Body.startsWith("SESSION ID\r\nDS"));
+    QCOMPARE(frames[1].Id, 7);
+    QCOMPARE(frames[1].Length, 0);
+    const auto requests = server.Requests();
+    QCOMPARE(requests.size(), 4);
+    QCOMPARE(requests[2].Value("category"), QByteArray("quickstrike"));
+    QCOMPARE(requests[3].Value("response"), QByteArray("1"));
+}
+
+void TDemoServerTest::BrokenClientStreamsAreDropped_data()
+{
+    QTest::addColumn<QByteArray>("plainPrefix");
+    QTest::addColumn<QByteArray>("compressed");  // the client's stream, compressed by the peer
+    QTest::addColumn<QByteArray>("complaint");
+    QTest::newRow("not zlib") << Opening + "\x01\x02 no zlib here" << QByteArray() << QByteArray("inflate");
+    QTest::newRow("negative key length") << Opening << LE32(-5) << QByteArray("negative");
+    QTest::newRow("negative value length") << Opening << Field("command") + LE32(-1)
+                                           << QByteArray("negative");
+    QTest::newRow("huge key length") << Opening << LE32(0x7fffff00) << QByteArray("larger");
+    QTest::newRow("field over the cap") << Opening << LE32(64 * 1024 * 1024 + 1) << QByteArray("larger");
+    QTest::newRow("wrong opening") << QByteArray("command=set_output&mode=text\r\n") << QByteArray()
+                                   << QByteArray("opening");
+    QTest::newRow("endless opening line") << QByteArray(5000, 'a') << QByteArray() << QByteArray("opening");
+}
+
+void TDemoServerTest::BrokenClientStreamsAreDropped()
+{
+    QFETCH(QByteArray, plainPrefix);  // sent as it is
+    QFETCH(QByteArray, compressed);
+    QFETCH(QByteArray, complaint);
+    TDemoServer server(Strings({"--rate", "0"}));
+    QVERIFY2(server.IsRunning(), server.Problem().constData());
+    {
+        TRawPeer bad(server);
+        bad.SendRaw(plainPrefix + (compressed.isEmpty() ? QByteArray() : bad.Compress(compressed)));
+        // Dropped at once: nobody waits for 2 GiB that will never come.
+        QVERIFY(bad.WaitForClose());
+    }
+    QVERIFY2(server.StdErr().contains(complaint), server.StdErr().constData());
+    // The server carries on with the next client.
+    TRawPeer good(server);
+    good.SendRaw(Opening + good.Compress(LoginBatch));
+    QVERIFY(good.WaitForFrames(2));
+    QVERIFY(server.IsRunning());
+}
+
+void TDemoServerTest::StopRefusesAndCloses()
+{
+    TDemoServer server(Strings({"--stop", "Closed for maintenance"}));
+    QVERIFY2(server.IsRunning(), server.Problem().constData());
+    TRawPeer peer(server);
+    peer.SendRaw(Opening + peer.Compress(LoginBatch));
+    QVERIFY(peer.WaitForClose());
+    const auto frames = peer.Frames();
+    QVERIFY(!frames.isEmpty());
+    QCOMPARE(frames[0].Id, 1);
+    QCOMPARE(frames[0].Body, QByteArray("STOP\r\nClosed for maintenance"));
+    for (const TFrame& f : frames)
+        QVERIFY(f.Id != 8);
+}
+
+void TDemoServerTest::GarbageInsteadOfZlib()
+{
+    TDemoServer server(Strings({"--garbage"}));
+    QVERIFY2(server.IsRunning(), server.Problem().constData());
+    TRawPeer peer(server);
+    peer.SendRaw(Opening + peer.Compress(LoginBatch));
+    QVERIFY(server.WaitFor([&] { return !peer.Pump(); }));
+    QVERIFY(peer.Frames().isEmpty());
+}
+
+void TDemoServerTest::BadFrameAfterGoodOne_data()
+{
+    QTest::addColumn<QString>("mode");
+    QTest::addColumn<qint32>("length");
+    QTest::newRow("negative") << "negative" << -5;
+    QTest::newRow("huge") << "huge" << 0x7fffff00;
+}
+
+void TDemoServerTest::BadFrameAfterGoodOne()
+{
+    QFETCH(QString, mode);
+    QFETCH(qint32, length);
+    TDemoServer server({"--rate", "0", "--bad-frame", mode});
+    QVERIFY2(server.IsRunning(), server.Problem().constData());
+    TRawPeer peer(server);
+    peer.SendRaw(Opening + peer.Compress(LoginBatch));
+    QVERIFY(peer.WaitForFrames(4));
+    const auto frames = peer.Frames();
+    QCOMPARE(frames.size(), 4);
+    QCOMPARE(frames[0].Id, 1);
+    QCOMPARE(frames[1].Id, 7);
+    QCOMPARE(frames[2].Id, 8);
+    QVERIFY(frames[2].Body.startsWith("quickstrike\r\nsymbol="));
+    QCOMPARE(frames[3].Length, length);
+}
+
+void TDemoServerTest::PingRepliesStopAfterLimit()
+{
+    TDemoServer server(Strings({"--rate", "0", "--no-ping-replies-after", "1"}));
+    QVERIFY2(server.IsRunning(), server.Problem().constData());
+    TRawPeer peer(server);
+    peer.SendRaw(Opening + peer.Compress(LoginBatch));
+    QVERIFY(peer.WaitForFrames(2));
+    // Requests are answered in order, so once the login for id 5 is answered the server has
+    // passed over the ping for id 6 without a reply.
+    peer.Send(Request({"command", "ping", "response", "1"}, 6) +
+              Request({"command", "login", "username", "raw"}, 5));
+    QVERIFY(peer.WaitForFrames(3));
+    const auto frames = peer.Frames();
+    QCOMPARE(frames.size(), 3);
+    QCOMPARE(frames[2].Id, 5);
+    QCOMPARE(server.RequestsWith("ping").size(), 2);
+}
+
+void TDemoServerTest::CloseAfter()
+{
+    TDemoServer server(Strings({"--close-after", "100"}));
+    QVERIFY2(server.IsRunning(), server.Problem().constData());
+    TRawPeer peer(server);
+    peer.SendRaw(Opening + peer.Compress(LoginBatch));
+    QVERIFY(peer.WaitForClose());
+    QVERIFY(server.WaitFor([&] { return server.ClosedCount() == 1; }));
+}
+
+void TDemoServerTest::SeededDataRepeats()
+{
+    QVector<QByteArray> runs[2];
+    for (auto& bodies : runs) {
+        TDemoServer server(Strings({"--seed", "5", "--rate", "0", "--list-interval", "0", "--burst", "30"}));
+        QVERIFY2(server.IsRunning(), server.Problem().constData());
+        TRawPeer peer(server);
+        peer.SendRaw(Opening + peer.Compress(LoginBatch));
+        QVERIFY(peer.WaitForFrames(32));
+        bodies = AlertBodies(peer.Frames());
+    }
+    QCOMPARE(runs[0].size(), 30);
+    QCOMPARE(runs[0], runs[1]);
+    // ... and the alerts differ from one another: the prices walk.
+    QVERIFY(runs[0][0] != runs[0][1]);
+}
+
+void TDemoServerTest::FullTopListsChange()
+{
+    TDemoServer server(Strings({"--seed", "3", "--rate", "0", "--list-interval", "0", "--burst", "40"}));
+    QVERIFY2(server.IsRunning(), server.Problem().constData());
+    TRawPeer peer(server);
+    peer.SendRaw(Opening +
+                 peer.Compress(Request({"command", "listen_for_alerts"}, 8) +
+                               Request({"command", "add_alert_category", "category", "wex"})));
+    QVERIFY(peer.WaitForFrames(40));
+    QVector<QByteArrayList> orders;
+    int dividers = 0;
+    int spikes = 0;
+    int zeros = 0;
+    for (const QByteArray& body : AlertBodies(peer.Frames())) {
+        QByteArrayList symbols;
+        for (const QByteArray& item : body.mid(body.indexOf("\r\n") + 2).split('&')) {
+            if (item.startsWith("symbol")) {
+                const QByteArray symbol = item.mid(item.indexOf('=') + 1);
+                if (symbol == "-")
+                    ++dividers;
+                else
+                    symbols.append(symbol);
+            } else if (item.startsWith("price_spike") && item.mid(item.indexOf('=') + 1).toDouble() >= 7) {
+                ++spikes;
+            } else if (item.startsWith("new_high") && item.endsWith("=0.00")) {
+                ++zeros;
+            }
+        }
+        QVERIFY2(symbols.size() >= 15 && symbols.size() <= 40, body.left(200).constData());
+        orders.append(symbols);
+    }
+    QCOMPARE(orders.size(), 40);
+    int reordered = 0;
+    int membershipChanged = 0;
+    for (int i = 1; i < orders.size(); ++i) {
+        reordered += orders[i] != orders[i - 1];
+        membershipChanged += QSet<QByteArray>(orders[i].begin(), orders[i].end()) !=
+                             QSet<QByteArray>(orders[i - 1].begin(), orders[i - 1].end());
+    }
+    QVERIFY(reordered > 20);
+    QVERIFY(membershipChanged > 10);
+    QVERIFY(dividers > 0);
+    QVERIFY(spikes > 0);
+    QVERIFY(zeros > 40);
+}
+
+void TDemoServerTest::ScriptIsPlayed_data()
+{
+    QTest::addColumn<QString>("filterFlag");
+    QTest::addColumn<QByteArrayList>("expected");
+    QTest::newRow("subscribed only") << "--script-once"
+                                     << QByteArrayList{"quickstrike\r\nsymbol=AAA&last=1",
+                                                       "quickstrike\r\nsymbol=C%26C"};
+    QTest::newRow("unfiltered") << "--script-unfiltered"
+                                << QByteArrayList{"quickstrike\r\nsymbol=AAA&last=1",
+                                                  "other\r\nsymbol=BBB",
+                                                  "quickstrike\r\nsymbol=C%26C"};
+}
+
+void TDemoServerTest::ScriptIsPlayed()
+{
+    QFETCH(QString, filterFlag);
+    QFETCH(QByteArrayList, expected);
+    QTemporaryFile script;
+    QVERIFY(script.open());
+    script.write("# one alert per line\n"
+                 "quickstrike\tsymbol=AAA&last=1\n"
+                 "\n"
+                 "other\tsymbol=BBB\r\n"
+                 "quickstrike\tsymbol=C%26C\n");
+    script.close();
+    TDemoServer server({"--script", script.fileName(), "--script-interval", "5", "--script-once",
+                        filterFlag});
+    QVERIFY2(server.IsRunning(), server.Problem().constData());
+    TRawPeer peer(server);
+    peer.SendRaw(Opening + peer.Compress(LoginBatch));
+    QVERIFY(peer.WaitForFrames(2 + int(expected.size())));
+    // Played once: a further request is answered after every line of the script.
+    QTest::qWait(50);
+    peer.Send(Request({"command", "ping", "response", "1"}, 6));
+    QVERIFY(peer.WaitForFrames(3 + int(expected.size())));
+    QByteArrayList bodies;
+    for (const TFrame& f : peer.Frames())
+        if (f.Id == 8)
+            bodies.append(f.Body);
+    QCOMPARE(bodies, expected);
 }
 
 QTEST_GUILESS_MAIN(TDemoServerTest)
