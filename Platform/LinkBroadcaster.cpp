@@ -1,0 +1,318 @@
+#include "Platform/LinkBroadcaster.h"
+
+#include "Platform/Clock.h"
+
+#include <QLabel>
+#include <QListWidget>
+#include <QLocalServer>
+#include <QLocalSocket>
+#include <QPointer>
+#include <QVBoxLayout>
+
+#ifdef Q_OS_LINUX
+#include <sys/socket.h>
+#endif
+
+namespace {
+
+// A linked application that stops reading is dropped once this much waits for it, so a
+// stuck reader cannot make the client's memory grow without end.
+constexpr qint64 WriteBacklogLimit = 64 * 1024;
+// A greeting longer than this is not a greeting.
+constexpr int GreetingLimit = 256;
+
+qint64 PeerProcessId(QLocalSocket* socket)
+{
+#ifdef Q_OS_LINUX
+    struct ucred credentials {};
+    socklen_t length = sizeof credentials;
+    if (::getsockopt(int(socket->socketDescriptor()), SOL_SOCKET, SO_PEERCRED, &credentials, &length) == 0)
+        return credentials.pid;
+#else
+    Q_UNUSED(socket);
+#endif
+    return 0;
+}
+
+QString PrintableName(const QByteArray& bytes)
+{
+    QString name = QString::fromUtf8(bytes).trimmed();
+    QString clean;
+    for (QChar c : name)
+        if (c.isPrint())
+            clean += c;
+    return clean.left(64);
+}
+
+} // namespace
+
+struct TLinkBroadcaster::TClient {
+    QPointer<QLocalSocket> Socket;
+    QString Name;
+    qint64 ProcessId = 0;
+    bool Greeted = false; // the first line has been read (or given up on)
+    QByteArray Pending;
+};
+
+TLinkBroadcaster::TLinkBroadcaster(QObject* parent) : QObject(parent) {}
+
+TLinkBroadcaster::~TLinkBroadcaster()
+{
+    // Closing the sockets here tells every linked application that we are gone; their
+    // disconnect notifications must not come back into a half-destroyed object.
+    for (TClient* client : Clients) {
+        if (client->Socket) {
+            client->Socket->disconnect(this);
+            client->Socket->abort();
+            delete client->Socket;
+        }
+        delete client;
+    }
+    Clients.clear();
+    if (Server) {
+        Server->disconnect(this);
+        Server->close();
+    }
+}
+
+QString TLinkBroadcaster::DefaultName()
+{
+    QString user = qEnvironmentVariable("USER");
+    if (user.isEmpty())
+        user = qEnvironmentVariable("USERNAME");
+    if (user.isEmpty())
+        user = QStringLiteral("user");
+    return QStringLiteral("vesk-link-") + user;
+}
+
+bool TLinkBroadcaster::Listen(const QString& name)
+{
+    if (Server) {
+        while (!Clients.isEmpty())
+            DropClient(Clients.first()->Socket);
+        Server->disconnect(this);
+        Server->close();
+        delete Server;
+        Server = nullptr;
+    }
+    Name = name;
+    Error.clear();
+
+    auto* server = new QLocalServer(this);
+    // Only the current user may link: another user of the machine must neither receive our
+    // symbols nor pose as a linked application.
+    server->setSocketOptions(QLocalServer::UserAccessOption);
+    bool listening = server->listen(name);
+    if (!listening && server->serverError() == QAbstractSocket::AddressInUseError) {
+        // Either another client of this user holds the name, or a crashed one left its
+        // socket file behind. Only the latter may be replaced.
+        QLocalSocket probe;
+        probe.connectToServer(name);
+        const bool live = probe.waitForConnected(200);
+        probe.abort();
+        if (!live) {
+            QLocalServer::removeServer(name);
+            listening = server->listen(name);
+        }
+    }
+    if (!listening) {
+        Error = QStringLiteral("Cannot link under \"%1\": %2").arg(name, server->errorString());
+        delete server;
+        Q_EMIT Changed();
+        return false;
+    }
+    Server = server;
+    connect(Server, &QLocalServer::newConnection, this, &TLinkBroadcaster::AcceptConnections);
+    Q_EMIT Changed();
+    return true;
+}
+
+bool TLinkBroadcaster::IsListening() const
+{
+    return Server && Server->isListening();
+}
+
+QString TLinkBroadcaster::GetFullServerName() const
+{
+    return IsListening() ? Server->fullServerName() : QString();
+}
+
+void TLinkBroadcaster::SetSymbol(const QByteArray& symbol)
+{
+    Symbol.clear();
+    Symbol.reserve(symbol.size());
+    for (char c : symbol)
+        if (uchar(c) >= 0x20 && uchar(c) != 0x7f)
+            Symbol += c;
+}
+
+void TLinkBroadcaster::Link()
+{
+    const QByteArray line = Symbol + '\n';
+    int receivers = 0;
+    QList<QLocalSocket*> gone;
+    // A socket may report its own end while we write to it; iterate over a copy.
+    const QList<TClient*> clients = Clients;
+    for (TClient* client : clients) {
+        QLocalSocket* socket = client->Socket;
+        if (!socket || socket->state() != QLocalSocket::ConnectedState
+            || socket->bytesToWrite() > WriteBacklogLimit) {
+            gone << socket;
+            continue;
+        }
+        if (socket->write(line) != line.size()) {
+            gone << socket;
+            continue;
+        }
+        // Pushing the bytes out now also shows at once whether the other end is still there,
+        // so Status() is true right after Link().
+        socket->flush();
+        if (socket->state() != QLocalSocket::ConnectedState) {
+            gone << socket;
+            continue;
+        }
+        ++receivers;
+    }
+    for (QLocalSocket* socket : gone)
+        DropClient(socket);
+
+    Recent.prepend({Symbol, Clock().LocalNow(), receivers});
+    while (Recent.size() > RecentLimit)
+        Recent.removeLast();
+    Q_EMIT Changed();
+}
+
+int TLinkBroadcaster::Status() const
+{
+    int count = 0;
+    for (const TClient* client : Clients)
+        if (client->Socket && client->Socket->state() == QLocalSocket::ConnectedState)
+            ++count;
+    return count;
+}
+
+QList<TLinkBroadcaster::TPeer> TLinkBroadcaster::GetPeers() const
+{
+    QList<TPeer> peers;
+    for (const TClient* client : Clients)
+        if (client->Socket && client->Socket->state() == QLocalSocket::ConnectedState)
+            peers.append({client->Name, client->ProcessId});
+    return peers;
+}
+
+void TLinkBroadcaster::AcceptConnections()
+{
+    while (QLocalSocket* socket = Server->nextPendingConnection()) {
+        auto* client = new TClient;
+        client->Socket = socket;
+        client->ProcessId = PeerProcessId(socket);
+        Clients.append(client);
+        connect(socket, &QLocalSocket::readyRead, this, [this, socket] { ReadFromClient(socket); });
+        connect(socket, &QLocalSocket::disconnected, this, [this, socket] { DropClient(socket); });
+        if (socket->bytesAvailable() > 0)
+            ReadFromClient(socket);
+    }
+    Q_EMIT Changed();
+}
+
+TLinkBroadcaster::TClient* TLinkBroadcaster::FindClient(QLocalSocket* socket)
+{
+    for (TClient* client : Clients)
+        if (client->Socket == socket)
+            return client;
+    return nullptr;
+}
+
+void TLinkBroadcaster::ReadFromClient(QLocalSocket* socket)
+{
+    TClient* client = FindClient(socket);
+    if (!client) {
+        socket->readAll();
+        return;
+    }
+    if (client->Greeted) {
+        socket->readAll(); // nothing after the greeting means anything
+        return;
+    }
+    client->Pending += socket->readAll();
+    const qsizetype end = client->Pending.indexOf('\n');
+    if (end < 0 && client->Pending.size() <= GreetingLimit)
+        return;
+    QByteArray first = client->Pending.left(end < 0 ? GreetingLimit : end);
+    client->Pending.clear();
+    client->Greeted = true;
+    if (first.endsWith('\r'))
+        first.chop(1);
+    if (first.startsWith("HELLO ")) {
+        client->Name = PrintableName(first.mid(6));
+        Q_EMIT Changed();
+    }
+}
+
+void TLinkBroadcaster::DropClient(QLocalSocket* socket)
+{
+    for (qsizetype i = 0; i < Clients.size(); ++i) {
+        TClient* client = Clients[i];
+        if (client->Socket != socket)
+            continue;
+        Clients.removeAt(i);
+        if (socket) {
+            socket->disconnect(this);
+            socket->abort();
+            // Possibly inside one of the socket's own notifications: delete it later.
+            socket->deleteLater();
+        }
+        delete client;
+        Q_EMIT Changed();
+        return;
+    }
+}
+
+TLinkBroadcasterView::TLinkBroadcasterView(TLinkBroadcaster& broadcaster, QWidget* parent)
+    : QWidget(parent), Broadcaster(broadcaster)
+{
+    auto* layout = new QVBoxLayout(this);
+    SocketLabel = new QLabel(this);
+    SocketLabel->setWordWrap(true);
+    SocketLabel->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    PeerCaption = new QLabel(this);
+    PeerList = new QListWidget(this);
+    auto* recentCaption = new QLabel(QStringLiteral("Recent symbols (newest first):"), this);
+    RecentList = new QListWidget(this);
+    layout->addWidget(SocketLabel);
+    layout->addWidget(PeerCaption);
+    layout->addWidget(PeerList, 1);
+    layout->addWidget(recentCaption);
+    layout->addWidget(RecentList, 2);
+    connect(&Broadcaster, &TLinkBroadcaster::Changed, this, &TLinkBroadcasterView::Refresh);
+    Refresh();
+}
+
+void TLinkBroadcasterView::Refresh()
+{
+    if (Broadcaster.IsListening())
+        SocketLabel->setText(QStringLiteral("Outside applications link by connecting to the local socket \"%1\" (%2). "
+                                            "Each symbol you click is sent to them as one line.")
+                                 .arg(Broadcaster.GetName(), Broadcaster.GetFullServerName()));
+    else if (!Broadcaster.GetError().isEmpty())
+        SocketLabel->setText(Broadcaster.GetError());
+    else
+        SocketLabel->setText(QStringLiteral("Not listening."));
+
+    const QList<TLinkBroadcaster::TPeer> peers = Broadcaster.GetPeers();
+    PeerCaption->setText(QStringLiteral("Linked applications: %1").arg(peers.size()));
+    PeerList->clear();
+    for (const TLinkBroadcaster::TPeer& peer : peers) {
+        QString text = peer.Name.isEmpty() ? QStringLiteral("(unnamed application)") : peer.Name;
+        if (peer.ProcessId > 0)
+            text += QStringLiteral(", process %1").arg(peer.ProcessId);
+        PeerList->addItem(text);
+    }
+
+    RecentList->clear();
+    for (const TLinkBroadcaster::TRecentSymbol& recent : Broadcaster.GetRecent())
+        RecentList->addItem(QStringLiteral("%1  %2  (sent to %3)")
+                                .arg(recent.Time.toString(QStringLiteral("HH:mm:ss")),
+                                     QString::fromLatin1(recent.Symbol))
+                                .arg(recent.Receivers));
+}
