@@ -2,6 +2,8 @@
 
 #include "Shared/MiscDebugWindows.h"
 
+#include "Platform/VeskError.h"
+
 TWakeMeSoon::TWakeMeSoon(QObject* parent) : QObject(parent) {}
 
 // A queued call aimed at this object dies with it, so an undelivered wake-up is dropped.
@@ -22,9 +24,14 @@ void TWakeMeSoon::WndPrc()
     Pending = false;
     if (!OnWakeUp)
         return;
+    // A copy: the handler may destroy its owner and with it this object and OnWakeUp.
+    const std::function<void()> handler = OnWakeUp;
     try {
-        OnWakeUp();
+        handler();
     } catch (const std::exception& e) {
         ReportException(e, QStringLiteral("WakeMeSoon, TWakeMeSoon.WndPrc"));
+    } catch (...) {
+        // Nothing may leave through the event loop, whatever was thrown.
+        ReportException(EVeskError(QStringLiteral("Unknown exception")), QStringLiteral("WakeMeSoon, TWakeMeSoon.WndPrc"));
     }
 }
