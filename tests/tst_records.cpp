@@ -1,0 +1,151 @@
+// labels: grids records
+// Reading alert messages into row records: the two lines, field conversions, the numbered
+// lists and their stop rules, and the computed Tamber fields.
+
+#include "Olvarra/AlertRecords.h"
+#include "Platform/Clock.h"
+#include "Shared/StringStringHashtables.h"
+#include "Shared/UrlEncode.h"
+
+#include <QtTest>
+#include <cmath>
+
+namespace {
+// The field table of one message body, as an alert window builds it.
+struct TFields {
+    explicit TFields(const QByteArray& fieldList) { ParseForm(fieldList, Table); }
+    tHashTable Table;
+};
+} // namespace
+
+class TestRecords : public QObject {
+    Q_OBJECT
+
+private Q_SLOTS:
+    void CategoryAndFieldListLines()
+    {
+        const QByteArray body("TopList\r\nsymbol=IBM&last=1\r\nignored=1");
+        QCOMPARE(AlertCategory(body), QByteArray("TopList"));
+        QCOMPARE(AlertFieldList(body), QByteArray("symbol=IBM&last=1"));
+        QCOMPARE(AlertFieldList("Cat\r\nsymbol=A"), QByteArray("symbol=A"));
+        // Without any line end there is no field list.
+        QCOMPARE(AlertCategory("Cat"), QByteArray("Cat"));
+        QCOMPARE(AlertFieldList("Cat"), QByteArray());
+        QCOMPARE(AlertCategory("\r\nsymbol=A"), QByteArray());
+    }
+
+    void NumbersAndWholeNumbersFallBackQuietly()
+    {
+        TFields f("last=abc&prev_close=&volume=12x&count=$FF&change=-0.25&bb=2E3&rv=1.5");
+        QVERIFY(std::isnan(GetNumber(f.Table, "last")));
+        QVERIFY(std::isnan(GetNumber(f.Table, "prev_close")));
+        QVERIFY(std::isnan(GetNumber(f.Table, "missing")));
+        QCOMPARE(GetNumber(f.Table, "change"), -0.25);
+        QCOMPARE(GetNumber(f.Table, "bb"), 2000.0);
+        QCOMPARE(GetWhole(f.Table, "volume"), 0);
+        QCOMPARE(GetWhole(f.Table, "count"), 255);
+        QCOMPARE(GetWhole(f.Table, "missing"), 0);
+        QCOMPARE(GetText(f.Table, "missing"), QByteArray());
+    }
+
+    void FieldListDecodingAsTheWindowsSeeIt()
+    {
+        // The later of two equal keys wins, a value keeps every "=" after the first, pairs
+        // without "=" are skipped, and keys are percent-decoded like values.
+        TFields f("symbol=IBM&symbol=MSFT&time=a=b&junk&%73ymbol2=X%20Y");
+        QCOMPARE(GetText(f.Table, "symbol"), QByteArray("MSFT"));
+        QCOMPARE(GetText(f.Table, "time"), QByteArray("a=b"));
+        QCOMPARE(GetText(f.Table, "symbol2"), QByteArray("X Y"));
+        QVERIFY(!f.Table.ContainsKey("junk"));
+    }
+
+    void SingleRowRecords()
+    {
+        TFields f("symbol=IBM&last=10&prev_close=8&time=09:31:02&sma_divergence=0.12&my_key=7"
+                  "&dist_from_bb=-3&volume=1500&count=10&change=1.5&bb=2.5&rv=3.5");
+        const TQuickStrikeEntry qs = ReadQuickStrikeEntry(f.Table, "my_key");
+        QCOMPARE(qs.Symbol, QByteArray("IBM"));
+        QCOMPARE(qs.Last, 10.0);
+        QCOMPARE(qs.PrevClose, 8.0);
+        QCOMPARE(qs.ExtraValue, 7.0);
+        QCOMPARE(qs.Time, QByteArray("09:31:02"));
+        QCOMPARE(ReadQuickStrikeEntry(f.Table, "sma_divergence").ExtraValue, 0.12);
+
+        TManualClock clock(5'000);
+        TScopedClock scoped(&clock);
+        const TBollingerEntry bb = ReadBollingerEntry(f.Table);
+        QCOMPARE(bb.DistFromBB, -3.0);
+        QCOMPARE(bb.Received, qint64(5'000));
+
+        const TPointsTopListEntry simple = ReadSimpleListEntry(f.Table);
+        QCOMPARE(simple.Change, 1.5);
+        QCOMPARE(simple.PercentVol, 0.0);
+
+        const TRookEntry rook = ReadRookEntry(f.Table);
+        QCOMPARE(rook.Volume, 1500);
+        QCOMPARE(rook.Count, 10);
+        QCOMPARE(rook.BB, 2.5);
+        QCOMPARE(rook.RV, 3.5);
+        QCOMPARE(rook.Rank, 0.0); // no "rank": 0, not NaN
+        QCOMPARE(ReadRookEntry(TFields("rank=0.5").Table).Rank, 0.5);
+        QCOMPARE(ReadRookEntry(TFields("rank=x").Table).Rank, 0.0);
+    }
+
+    void TamberComputedFields()
+    {
+        TTamberEntry t = ReadTamberEntry(TFields("last=10&prev_close=8").Table);
+        QCOMPARE(t.PercentChange, 25.0);
+        QCOMPARE(t.Change, 2.0);
+
+        t = ReadTamberEntry(TFields("last=10").Table);
+        QCOMPARE(t.PrevClose, 0.0);
+        QCOMPARE(t.PercentChange, 0.0);
+        QCOMPARE(t.Change, 10.0);
+
+        t = ReadTamberEntry(TFields("prev_close=8").Table);
+        QVERIFY(std::isnan(t.Last));
+        QCOMPARE(t.PercentChange, 0.0);
+        QVERIFY(std::isnan(t.Change));
+    }
+
+    void PointsListStopsAtTheFirstIncompleteRow()
+    {
+        const auto list = ReadPointsTopList(TFields(
+            "symbol0=A&last0=1&change0=0.1&percent_vol0=12.5"
+            "&symbol1=B&last1=2&change1=0.2"
+            "&symbol2=C&last2=3&change2=0.3"
+            "&symbol3=D&last3=4&change3=n/a"
+            "&symbol4=E&last4=5&change4=0.5").Table);
+        QCOMPARE(list.size(), size_t(3));
+        QCOMPARE(list[2].Symbol, QByteArray("C"));
+        QCOMPARE(list[0].PercentVol, 12.5);
+        QVERIFY(std::isnan(list[1].PercentVol));
+
+        // A missing last price also ends the list, and gaps are not bridged.
+        QCOMPARE(ReadPointsTopList(TFields("symbol0=A&change0=1").Table).size(), size_t(0));
+        QCOMPARE(ReadPointsTopList(TFields("symbol0=A&last0=1&change0=1&symbol2=C&last2=1&change2=1").Table).size(),
+                 size_t(1));
+    }
+
+    void WexListNeedsOnlySymbols()
+    {
+        QCOMPARE(ReadWexTopList(TFields("last0=1&symbol1=B").Table).size(), size_t(0));
+        QCOMPARE(ReadWexTopList(TFields("symbol0=&symbol1=B").Table).size(), size_t(0));
+
+        QByteArray fields;
+        for (int i = 0; i < 120; ++i)
+            fields += "&symbol" + QByteArray::number(i) + "=S" + QByteArray::number(i);
+        fields += "&price_spike7=7.5&volume7=1200&count119=3&new_low0=0.25";
+        const auto list = ReadWexTopList(TFields(fields).Table);
+        QCOMPARE(list.size(), size_t(120));
+        QCOMPARE(list[119].Symbol, QByteArray("S119"));
+        QCOMPARE(list[7].PriceSpike, 7.5);
+        QCOMPARE(list[7].Volume, 1200);
+        QCOMPARE(list[119].Count, 3);
+        QCOMPARE(list[0].NewLow, 0.25);
+        QVERIFY(std::isnan(list[0].PriceSpike));
+    }
+};
+
+QTEST_MAIN(TestRecords)
+#include "tst_records.moc"
