@@ -1,0 +1,448 @@
+// labels: shell
+// The main window driven through its own controls, offscreen: login from the buttons, the
+// alert windows it creates and lists, their placements across a restart, and what it writes
+// to the settings when it goes.
+
+#include "Olvarra/AlertWindowUnit.h"
+#include "Olvarra/MainConnectionUnit.h"
+#include "Olvarra/MainWindow.h"
+#include "Olvarra/QuickstrikeExclude.h"
+#include "Platform/Clock.h"
+#include "Platform/SettingsStore.h"
+#include "support/DemoServer.h"
+
+#include <QCheckBox>
+#include <QFile>
+#include <QGuiApplication>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QScreen>
+#include <QStyle>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <QtTest>
+#include <memory>
+
+namespace {
+
+// One start of the program: a configuration, a settings file that outlives the form (so a
+// second rig over the same folder is a restart), a main connection with a stopped timer.
+struct TFormRig {
+    TFormRig(const QByteArray& ini, const QString& folder, const QString& serverAddress = "127.0.0.1:1")
+    {
+        const QString configPath = folder + "/Vesk.ini";
+        QFile file(configPath);
+        if (file.open(QIODevice::WriteOnly))
+            file.write(ini);
+        file.close();
+        Connection = std::make_unique<TMainConnection>(serverAddress.toLatin1(), nullptr);
+        Connection->GetTimer()->stop();
+        TMainFormSetup setup;
+        setup.ConfigPath = configPath;
+        setup.SettingsPath = folder + "/settings.ini";
+        setup.Connection = Connection.get();
+        Form = std::make_unique<TMainForm>(setup);
+    }
+
+    ~TFormRig() { Close(); }
+
+    // Ends the form as the program does at exit, then the windows it left behind.
+    void Close()
+    {
+        if (!Form)
+            return;
+        const std::vector<TAlertForm*> windows = Form->GetAlertWindows();
+        Form.reset();
+        for (TAlertForm* window : windows)
+            delete window;
+    }
+
+    TAlertForm* Window(int i) const { return Form->GetAlertWindows().at(size_t(i)); }
+
+    std::unique_ptr<TMainConnection> Connection;
+    std::unique_ptr<TMainForm> Form;
+};
+
+QByteArray WindowsIni(int count)
+{
+    QByteArray ini = "[General]\nwindow count=" + QByteArray::number(count) + "\n";
+    for (int i = 0; i < count; ++i)
+        ini += "[Alert Window " + QByteArray::number(i) + "]\nsubscription=cat" + QByteArray::number(i)
+               + "\ntitle=Window " + QByteArray::number(i) + "\n";
+    return ini;
+}
+
+QRect Monitor()
+{
+    return QGuiApplication::primaryScreen()->availableGeometry();
+}
+
+} // namespace
+
+class TestMainForm : public QObject {
+    Q_OBJECT
+private Q_SLOTS:
+    void LoginFromTheButtons_data();
+    void LoginFromTheButtons();
+    void ConnectionPageShowsStatus();
+    void TitleAndMissingConfiguration();
+    void WindowCount_data();
+    void WindowCount();
+    void ExitWritesSettingsOnceInOrder();
+    void PlacementsSurviveRestart();
+    void SavedPositionsBeyondTheMonitorMovedBack();
+    void FitOntoMonitorRules();
+    void ListBoxDoubleClickShowsWindow();
+    void OptionalControlsAndSoundButton();
+    void FontGoesToAlertWindowsOnly();
+    void ExclusionListThroughTheDialog();
+};
+
+void TestMainForm::LoginFromTheButtons_data()
+{
+    QTest::addColumn<QByteArray>("general");
+    QTest::addColumn<QByteArray>("userName");
+    QTest::addColumn<QByteArray>("password");
+    QTest::newRow("plain") << QByteArray("") << QByteArray("joe") << QByteArray("pw");
+    QTest::newRow("prefix and digest") << QByteArray("prefix=X\npreprocess password = 1 \n") << QByteArray("Xjoe")
+                                       << QByteArray("8fe4c11451281c094a6578e6ddbf5eed");
+    QTest::newRow("only 1 turns the digest on") << QByteArray("preprocess password=yes\n") << QByteArray("joe")
+                                                 << QByteArray("pw");
+}
+
+void TestMainForm::LoginFromTheButtons()
+{
+    QFETCH(QByteArray, general);
+    QFETCH(QByteArray, userName);
+    QFETCH(QByteArray, password);
+    TDemoServer server({"--no-alerts"});
+    QVERIFY2(server.IsRunning(), server.Problem().constData());
+    QTemporaryDir dir;
+    TFormRig rig("[General]\n" + general, dir.path(), server.Address());
+    TMainForm& form = *rig.Form;
+    QTest::keyClicks(form.UsernameEdit, "joe");
+    QTest::keyClicks(form.PasswordEdit, "pw");
+    QTest::mouseClick(form.LoginButton, Qt::LeftButton);
+    QVERIFY(server.WaitForRequests("login"));
+    const TDemoRequest login = server.RequestsWith("login").constFirst();
+    QCOMPARE(login.Value("username"), userName);
+    QCOMPARE(login.Value("password"), password);
+    QVERIFY(server.WaitFor([&] { return form.StatusLabel->text() == "Connected!"; }));
+
+    // Login again with the same name and password: the conversation stays.
+    QTest::keyClick(form.PasswordEdit, Qt::Key_Return);
+    QCoreApplication::processEvents();
+    QCOMPARE(server.OpenedCount(), 1);
+    // Reset Connection starts a new one.
+    QTest::mouseClick(form.ResetConnectionButton, Qt::LeftButton);
+    QCOMPARE(form.StatusLabel->text(), QString());
+    QVERIFY(server.WaitForRequests("login", 2));
+    QCOMPARE(server.RequestsWith("login")[1].Conn, 2);
+}
+
+void TestMainForm::ConnectionPageShowsStatus()
+{
+    TDemoServer server({"--no-alerts"});
+    QVERIFY2(server.IsRunning(), server.Problem().constData());
+    QTemporaryDir dir;
+    TFormRig rig("[General]\ntitle=Demo\n", dir.path(), server.Address());
+    TMainForm& form = *rig.Form;
+    // The password is shown as "~" per character, and never read back as text.
+    QCOMPARE(form.PasswordEdit->echoMode(), QLineEdit::Password);
+    QCOMPARE(form.PasswordEdit->style()->styleHint(QStyle::SH_LineEdit_PasswordCharacter, nullptr, form.PasswordEdit),
+             int('~'));
+    form.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&form));
+    QTest::keyClicks(form.UsernameEdit, "trader");
+    QTest::keyClicks(form.PasswordEdit, "secret");
+    QTest::keyClick(form.UsernameEdit, Qt::Key_Return); // the default button
+    QVERIFY(server.WaitFor([&] { return form.StatusLabel->text() == "Connected!"; }));
+    QVERIFY(form.StatusLabel->isVisible());
+    QVERIFY(form.StatusLabel->width() >= form.StatusLabel->sizeHint().width());
+    // A picture of the connected window for whoever wants to see it.
+    const QString shots = qEnvironmentVariable("VESK_SCREENSHOT_DIR");
+    if (!shots.isEmpty())
+        QVERIFY(form.grab().save(shots + "/mainform-connected.png"));
+    // The password never reaches the settings.
+    rig.Close();
+    QFile settings(dir.filePath("settings.ini"));
+    QVERIFY(settings.open(QIODevice::ReadOnly));
+    const QByteArray saved = settings.readAll();
+    QVERIFY(saved.contains("trader"));
+    QVERIFY(!saved.contains("secret"));
+}
+
+void TestMainForm::TitleAndMissingConfiguration()
+{
+    QTemporaryDir dir;
+    {
+        TFormRig rig("[General]\ntitle=\n", dir.path());
+        QCOMPARE(rig.Form->windowTitle(), QString(" 1.1.31"));
+    }
+    QFile::remove(dir.filePath("Vesk.ini"));
+    TMainFormSetup setup;
+    setup.ConfigPath = dir.filePath("none.ini");
+    setup.SettingsPath = dir.filePath("settings.ini");
+    TMainConnection connection("127.0.0.1:1", nullptr);
+    setup.Connection = &connection;
+    TMainForm form(setup);
+    QCOMPARE(form.windowTitle(), QString("Reraduv Ezerid 1.1.31"));
+    QCOMPARE(QGuiApplication::applicationDisplayName(), QString("Reraduv Ezerid 1.1.31"));
+    QVERIFY(form.GetAlertWindows().empty());
+    QVERIFY(form.QuickStrikeExcludeButton->isHidden());
+    QVERIFY(form.PriceSpikeSoundCheckBox->isHidden());
+    QVERIFY(form.SetupSoundButton->isHidden());
+}
+
+void TestMainForm::WindowCount_data()
+{
+    QTest::addColumn<QByteArray>("count");
+    QTest::addColumn<int>("expected");
+    QTest::newRow("negative") << QByteArray("-3") << 0;
+    QTest::newRow("not a number") << QByteArray("abc") << 0;
+    QTest::newRow("two") << QByteArray("2") << 2;
+    QTest::newRow("hex") << QByteArray("$3") << 3;
+}
+
+void TestMainForm::WindowCount()
+{
+    QFETCH(QByteArray, count);
+    QFETCH(int, expected);
+    QByteArray ini = WindowsIni(3);
+    ini.replace("window count=3", "window count=" + count);
+    ini += "[Alert Window 3]\nsubscription=never\n";
+    QTemporaryDir dir;
+    TFormRig rig(ini, dir.path());
+    QCOMPARE(int(rig.Form->GetAlertWindows().size()), expected);
+    QCOMPARE(rig.Form->AlertWindowsListBox->count(), expected);
+    for (int i = 0; i < expected; ++i) {
+        QCOMPARE(rig.Window(i)->GetSubscription(), "cat" + QByteArray::number(i));
+        QCOMPARE(rig.Form->AlertWindowsListBox->item(i)->text(), QString("Window %1").arg(i));
+        QVERIFY(rig.Window(i)->isHidden());
+    }
+    QCOMPARE(int(rig.Connection->GetCategories().size()), expected);
+}
+
+void TestMainForm::ExitWritesSettingsOnceInOrder()
+{
+    QTemporaryDir dir;
+    TFormRig rig(WindowsIni(2), dir.path());
+    QStringList writes;
+    rig.Form->GetSettings().OnWrite = [&](const QString& section, const QString& key) {
+        writes.append(section + "/" + key);
+    };
+    // Closing the window ends the program; the settings are written when it is destroyed.
+    QSignalSpy closed(rig.Form.get(), &TMainForm::Closed);
+    rig.Form->show();
+    rig.Form->close();
+    QCOMPARE(closed.count(), 1);
+    QVERIFY(writes.isEmpty());
+    rig.Form->FormDestroy();
+    const QStringList window0 = {"Window:cat0/Width", "Window:cat0/Height", "Window:cat0/Left",
+                                 "Window:cat0/Top",   "Window:cat0/State",  "Window:cat0/Visible"};
+    QStringList expected = window0;
+    for (const QString& w : window0)
+        expected.append(QString(w).replace("cat0", "cat1"));
+    expected += QStringList{"Main/User", "Main/FontName", "Main/FontSize", "Main/Left",
+                            "Main/Top",  "Main/SoundFileName", "Main/EnableSound"};
+    QCOMPARE(writes, expected);
+    // The destructor finds the settings already written.
+    writes.clear();
+    rig.Close();
+    QVERIFY(writes.isEmpty());
+}
+
+void TestMainForm::PlacementsSurviveRestart()
+{
+    QTemporaryDir dir;
+    QByteArray ini = WindowsIni(3).replace("window count=3", "window count=4");
+    ini += "[Alert Window 3]\nsubscription=cat0\n"; // shares the first window's settings
+    QRect normalOfMaximised;
+    {
+        TFormRig rig(ini, dir.path());
+        TAlertForm* plain = rig.Window(0);
+        TAlertForm* minimised = rig.Window(1);
+        TAlertForm* maximised = rig.Window(2);
+        TAlertForm* sharing = rig.Window(3);
+        plain->move(10, 10);
+        plain->resize(250, 150);
+        plain->show();
+        // Saved after window 0 into the same section: its values are the ones left.
+        sharing->move(50, 60);
+        sharing->resize(300, 200);
+        sharing->hide();
+        minimised->move(70, 80);
+        minimised->show();
+        minimised->showMinimized();
+        maximised->move(90, 100);
+        maximised->resize(320, 240);
+        maximised->show();
+        normalOfMaximised = maximised->normalGeometry();
+        maximised->showMaximized();
+        QTRY_VERIFY(maximised->isMaximized());
+    }
+    {
+        TFormRig rig(ini, dir.path());
+        QVERIFY(rig.Window(0)->isHidden());
+        QVERIFY(rig.Window(3)->isHidden());
+        for (int shared : {0, 3}) {
+            QCOMPARE(rig.Window(shared)->pos(), QPoint(50, 60));
+            QCOMPARE(rig.Window(shared)->size(), QSize(300, 200));
+        }
+        QVERIFY(rig.Window(1)->isVisible());
+        QVERIFY(rig.Window(1)->isMinimized());
+        QVERIFY(rig.Window(2)->isVisible());
+        QVERIFY(rig.Window(2)->isMaximized());
+        QCOMPARE(rig.Window(2)->normalGeometry().size(), normalOfMaximised.size());
+        // Back to normal, it returns to where it stood before it was maximised.
+        rig.Window(2)->showNormal();
+        QTRY_COMPARE(rig.Window(2)->geometry().size(), normalOfMaximised.size());
+    }
+}
+
+void TestMainForm::SavedPositionsBeyondTheMonitorMovedBack()
+{
+    QTemporaryDir dir;
+    {
+        TSettingsStore store(dir.filePath("settings.ini"));
+        store.WriteInteger("Main", "Left", Monitor().right() + 500);
+        store.WriteInteger("Main", "Top", Monitor().top() - 40);
+        store.WriteInteger("Window:cat0", "Left", Monitor().left() - 100);
+        store.WriteInteger("Window:cat0", "Top", Monitor().bottom() - 10);
+        store.WriteInteger("Window:cat0", "Width", 200);
+        store.WriteInteger("Window:cat0", "Height", 150);
+    }
+    TFormRig rig(WindowsIni(1), dir.path());
+    QVERIFY(Monitor().contains(rig.Form->frameGeometry()));
+    QCOMPARE(rig.Form->frameGeometry().right(), Monitor().right());
+    QCOMPARE(rig.Form->frameGeometry().top(), Monitor().top());
+    TAlertForm* window = rig.Window(0);
+    QCOMPARE(window->size(), QSize(200, 150));
+    QVERIFY(Monitor().contains(window->frameGeometry()));
+    QCOMPARE(window->frameGeometry().left(), Monitor().left());
+    QCOMPARE(window->frameGeometry().bottom(), Monitor().bottom());
+}
+
+void TestMainForm::FitOntoMonitorRules()
+{
+    const QRect monitor(0, 0, 800, 600);
+    QCOMPARE(TMainForm::FitOntoMonitor(QRect(10, 20, 100, 50), monitor), QRect(10, 20, 100, 50));
+    QCOMPARE(TMainForm::FitOntoMonitor(QRect(750, 580, 100, 50), monitor), QRect(700, 550, 100, 50));
+    QCOMPARE(TMainForm::FitOntoMonitor(QRect(-30, -5, 100, 50), monitor), QRect(0, 0, 100, 50));
+    // Wider and taller than the monitor: the left and top edges win.
+    QCOMPARE(TMainForm::FitOntoMonitor(QRect(300, 300, 1000, 700), monitor), QRect(0, 0, 1000, 700));
+    // A second monitor to the right.
+    QCOMPARE(TMainForm::FitOntoMonitor(QRect(1500, 10, 200, 50), QRect(800, 0, 800, 600)),
+             QRect(1400, 10, 200, 50));
+}
+
+void TestMainForm::ListBoxDoubleClickShowsWindow()
+{
+    QTemporaryDir dir;
+    TFormRig rig(WindowsIni(2), dir.path());
+    TMainForm& form = *rig.Form;
+    form.show();
+    form.PageControl1->setCurrentIndex(1);
+    QVERIFY(QTest::qWaitForWindowExposed(&form));
+    QListWidget* list = form.AlertWindowsListBox;
+
+    // Nothing selected: nothing happens.
+    form.AlertWindowsListBoxDblClick();
+    QVERIFY(rig.Window(0)->isHidden());
+    QVERIFY(rig.Window(1)->isHidden());
+
+    const QPoint second = list->visualItemRect(list->item(1)).center();
+    QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, second);
+    QTest::mouseDClick(list->viewport(), Qt::LeftButton, {}, second);
+    QVERIFY(rig.Window(1)->isVisible());
+    QVERIFY(rig.Window(0)->isHidden());
+
+    // A minimised window comes back to normal.
+    rig.Window(1)->showMinimized();
+    QTRY_VERIFY(rig.Window(1)->isMinimized());
+    QTest::mouseDClick(list->viewport(), Qt::LeftButton, {}, second);
+    QVERIFY(rig.Window(1)->isVisible());
+    QVERIFY(!rig.Window(1)->isMinimized());
+}
+
+void TestMainForm::OptionalControlsAndSoundButton()
+{
+    QTemporaryDir dir;
+    {
+        TSettingsStore store(dir.filePath("settings.ini"));
+        store.WriteBool("Main", "EnableSound", true);
+        store.WriteString("Main", "SoundFileName", "/sounds/spike.wav");
+    }
+    TFormRig rig("[General]\nsound=1\nexclude list=1\n", dir.path());
+    TMainForm& form = *rig.Form;
+    QVERIFY(!form.PriceSpikeSoundCheckBox->isHidden());
+    QVERIFY(!form.SetupSoundButton->isHidden());
+    QVERIFY(!form.QuickStrikeExcludeButton->isHidden());
+    QVERIFY(form.PriceSpikeSoundCheckBox->isChecked());
+    QVERIFY(form.SetupSoundButton->isEnabled());
+    QCOMPARE(form.GetSoundFileName(), QString("/sounds/spike.wav"));
+
+    form.show();
+    form.PageControl1->setCurrentIndex(1);
+    QVERIFY(QTest::qWaitForWindowExposed(&form));
+    QTest::mouseClick(form.PriceSpikeSoundCheckBox, Qt::LeftButton, {}, QPoint(6, form.PriceSpikeSoundCheckBox->height() / 2));
+    QVERIFY(!form.PriceSpikeSoundCheckBox->isChecked());
+    QVERIFY(!form.SetupSoundButton->isEnabled());
+    rig.Close();
+    TSettingsStore store(dir.filePath("settings.ini"));
+    QVERIFY(!store.ReadBool("Main", "EnableSound", true));
+    QCOMPARE(store.ReadString("Main", "SoundFileName"), QString("/sounds/spike.wav"));
+}
+
+void TestMainForm::FontGoesToAlertWindowsOnly()
+{
+    QTemporaryDir dir;
+    {
+        TFormRig rig(WindowsIni(2), dir.path());
+        QFont chosen(QStringLiteral("DejaVu Serif"), 13);
+        const QFont own = rig.Form->font();
+        rig.Form->SetAlertFont(chosen);
+        QCOMPARE(rig.Window(0)->font().pointSize(), 13);
+        QCOMPARE(rig.Window(1)->font().family(), chosen.family());
+        QCOMPARE(rig.Form->font(), own);
+    }
+    // The next start gives new windows the saved font.
+    TFormRig rig(WindowsIni(1), dir.path());
+    QCOMPARE(rig.Window(0)->font().pointSize(), 13);
+    QCOMPARE(rig.Form->GetAlertFont().family(), QString("DejaVu Serif"));
+}
+
+void TestMainForm::ExclusionListThroughTheDialog()
+{
+    QTemporaryDir dir;
+    TFormRig rig("[General]\nexclude list=1\n", dir.path());
+    TMainForm& form = *rig.Form;
+    form.show();
+    form.PageControl1->setCurrentIndex(1);
+    QVERIFY(QTest::qWaitForWindowExposed(&form));
+
+    auto answer = [](const QString& text, bool update) {
+        QTimer::singleShot(0, [text, update] {
+            auto* dialog = qobject_cast<TQuickstrikeExcludeForm*>(QApplication::activeModalWidget());
+            QVERIFY(dialog);
+            dialog->SymbolsMemo->setPlainText(text);
+            QTest::mouseClick(update ? dialog->OKButton : dialog->CancelButton, Qt::LeftButton);
+        });
+    };
+    answer("msft\nIBM\nMSFT\n\n", true);
+    QTest::mouseClick(form.QuickStrikeExcludeButton, Qt::LeftButton);
+    QCOMPARE(QuickStrikeExcludeList().GetItems(), (QList<QByteArray>{"IBM", "msft"}));
+    // Cancel keeps the list and throws the edits away.
+    answer("XYZ\n", false);
+    QTest::mouseClick(form.QuickStrikeExcludeButton, Qt::LeftButton);
+    QCOMPARE(QuickStrikeExcludeList().GetItems(), (QList<QByteArray>{"IBM", "msft"}));
+    QCOMPARE(form.GetQuickStrikeExcludeForm()->SymbolsMemo->toPlainText().split('\n', Qt::SkipEmptyParts),
+             (QStringList{"IBM", "msft"}));
+    QuickStrikeExcludeList().Clear();
+}
+
+QTEST_MAIN(TestMainForm)
+#include "tst_mainform.moc"
