@@ -1,0 +1,488 @@
+// labels: toplist grids
+#include "Olvarra/WexGridFull.h"
+
+#include "Olvarra/ExternalLinkingUnit.h"
+#include "Olvarra/PriceSpikeSound.h"
+#include "Platform/Clock.h"
+#include "Platform/VeskError.h"
+
+#include <QImage>
+#include <QtTest>
+#include <memory>
+
+namespace {
+
+TWexTopListEntry Entry(const char* symbol, double last = 10)
+{
+    TWexTopListEntry e;
+    e.Symbol = symbol;
+    e.Last = last;
+    return e;
+}
+
+TWexTopListEntries List(std::initializer_list<const char*> symbols, double last = 10)
+{
+    TWexTopListEntries list;
+    for (const char* s : symbols)
+        list.push_back(Entry(s, last));
+    return list;
+}
+
+QList<QByteArray> Symbols(const TWexTopListEntries& list)
+{
+    QList<QByteArray> out;
+    for (const TWexTopListEntry& e : list)
+        out << e.Symbol;
+    return out;
+}
+
+QColor Rgb(int r, int g, int b) { return QColor(r, g, b); }
+
+const QColor NormalHeader = Rgb(236, 233, 216);
+const QColor PinkHeader = Rgb(255, 192, 192);
+const QColor CyanHeader = Rgb(32, 254, 248);
+
+// A grid in a window of the alert window's initial size, with its clock and hooks.
+class TFixture {
+public:
+    TFixture() : ClockScope(&ManualClock)
+    {
+        Owner.resize(393, 480);
+        Grid = new TWexTopListFullGrid(&Owner);
+        Grid->setGeometry(Owner.rect());
+        // Laid out as on screen (the viewport gets its size), but never shown; paint events
+        // only run when a test renders, so sounds are counted per render.
+        Owner.setAttribute(Qt::WA_DontShowOnScreen);
+        Owner.show();
+        SetSendSymbolHook([this](const QByteArray& s) { Sent << s; });
+        SetPriceSpikeSoundHandler([this] { ++Sounds; });
+    }
+    ~TFixture()
+    {
+        SetSendSymbolHook({});
+        SetPriceSpikeSoundHandler({});
+    }
+
+    // Paints the whole grid as the screen would.
+    QImage Render() { return Grid->viewport()->grab().toImage(); }
+
+    // A pixel inside the cell's right margin, where no text is drawn.
+    QColor Background(const QImage& img, int col, int row)
+    {
+        const QRect r = Grid->CellRect(col, row);
+        return img.pixelColor(r.right() - 1, r.center().y());
+    }
+
+    void Select(int row)
+    {
+        const QRect r = Grid->CellRect(1 < Grid->ColCount() ? 1 : 0, row);
+        QTest::mouseClick(Grid->viewport(), Qt::LeftButton, {}, r.center());
+    }
+
+    TManualClock ManualClock;
+    TScopedClock ClockScope;
+    QWidget Owner;
+    TWexTopListFullGrid* Grid;
+    QList<QByteArray> Sent;
+    int Sounds = 0;
+};
+
+} // namespace
+
+class TTopListTest : public QObject {
+    Q_OBJECT
+
+private Q_SLOTS:
+    // ---- when lists are shown --------------------------------------------------------------
+
+    void FirstAndSameOrderListsShownAtOnce()
+    {
+        TFixture f;
+        f.Grid->SetEntries(List({"IBM", "MSFT", "AAPL"}));
+        QCOMPARE(Symbols(f.Grid->GetDisplayedEntries()), QList<QByteArray>({"IBM", "MSFT", "AAPL"}));
+        QVERIFY(!f.Grid->GetSortPending());
+        QCOMPARE(f.Grid->RowCount(), 4);
+
+        // One second later, same order with new values: shown, even while frozen.
+        f.ManualClock.Advance(1000);
+        f.Grid->SetFrozen(true);
+        f.Grid->SetEntries(List({"IBM", "MSFT", "AAPL"}, 11));
+        QVERIFY(!f.Grid->GetSortPending());
+        QCOMPARE(f.Grid->GetDisplayedEntries()[2].Last, 11.0);
+        QVERIFY(f.Grid->GetMissingText().isEmpty());
+
+        // An empty list replaces the rows but keeps one empty data row.
+        f.Grid->SetFrozen(false);
+        f.Grid->SetEntries({});
+        QVERIFY(f.Grid->GetDisplayedEntries().empty());
+        QCOMPARE(f.Grid->RowCount(), 2);
+    }
+
+    void OtherOrderWaitsThirtySeconds()
+    {
+        TFixture f;
+        f.Grid->SetColumns("0,11");
+        f.Grid->SetEntries(List({"IBM", "MSFT", "AAPL"}));
+        f.ManualClock.Advance(5000);
+
+        // The same symbols re-ranked, one spelt in another letter case: values move in place.
+        TWexTopListEntries reordered = List({"aapl", "IBM", "MSFT"}, 20);
+        reordered[0].Last = 30;
+        f.Grid->SetEntries(reordered);
+        QCOMPARE(Symbols(f.Grid->GetDisplayedEntries()), QList<QByteArray>({"IBM", "MSFT", "aapl"}));
+        QCOMPARE(f.Grid->GetDisplayedEntries()[2].Last, 30.0);
+        QCOMPARE(f.Grid->GetDisplayedEntries()[0].Last, 20.0);
+        QVERIFY(f.Grid->GetSortPending());
+        QCOMPARE(f.Grid->GetMissingCount(), 0);
+        QVERIFY(f.Grid->GetMissingText().isEmpty());
+        QCOMPARE(f.Background(f.Render(), 1, 0), NormalHeader);
+
+        // Thirty seconds after the last sort is not yet later than it.
+        f.ManualClock.Advance(25'000);
+        f.Grid->SortTimerTick();
+        QVERIFY(f.Grid->GetSortPending());
+        f.ManualClock.Advance(1);
+        f.Grid->SortTimerTick();
+        QVERIFY(!f.Grid->GetSortPending());
+        QCOMPARE(Symbols(f.Grid->GetDisplayedEntries()), QList<QByteArray>({"aapl", "IBM", "MSFT"}));
+
+        // The next sort is again thirty seconds away.
+        f.Grid->SetEntries(List({"MSFT", "IBM", "aapl"}));
+        QVERIFY(f.Grid->GetSortPending());
+    }
+
+    void MissingSymbolsNamed()
+    {
+        TFixture f;
+        f.Grid->SetEntries(List({"IBM", "MSFT"}));
+        f.Grid->SetEntries(List({"AAA", "IBM", "BBB", "MSFT"}));
+        QCOMPARE(f.Grid->GetMissingCount(), 2);
+        QCOMPARE(f.Grid->GetMissingText(), QByteArray("AAA, BBB"));
+        QCOMPARE(f.Grid->GetDisplayedEntries().size(), size_t(2));
+        QCOMPARE(f.Background(f.Render(), 0, 0), PinkHeader);
+
+        // The count starts afresh with every list.
+        f.Grid->SetEntries(List({"AAA", "BBB", "CCC", "DDD", "EEE", "FFF", "GGG", "HHH", "IBM"}));
+        QCOMPARE(f.Grid->GetMissingCount(), 8);
+        QCOMPARE(f.Grid->GetMissingText(), QByteArray("AAA, BBB, CCC, DDD, EEE and 3 more"));
+
+        // Applying clears it and the header is back to normal.
+        f.Grid->SortNow();
+        QCOMPARE(f.Grid->GetMissingCount(), 0);
+        QVERIFY(f.Grid->GetMissingText().isEmpty());
+        QCOMPARE(f.Grid->GetDisplayedEntries().size(), size_t(9));
+        QCOMPARE(f.Background(f.Render(), 0, 0), NormalHeader);
+    }
+
+    void IgnoreSortTimerShowsEveryListUnlessFrozen()
+    {
+        TFixture f;
+        f.Grid->SetIgnoreSortTimer(true);
+        f.Grid->SetEntries(List({"IBM", "MSFT"}));
+        f.Grid->SetEntries(List({"MSFT", "IBM", "AAA"}));
+        QCOMPARE(Symbols(f.Grid->GetDisplayedEntries()), QList<QByteArray>({"MSFT", "IBM", "AAA"}));
+        f.Grid->SetFrozen(true);
+        f.Grid->SetEntries(List({"AAA", "MSFT"}));
+        QCOMPARE(Symbols(f.Grid->GetDisplayedEntries()), QList<QByteArray>({"MSFT", "IBM", "AAA"}));
+        QVERIFY(f.Grid->GetSortPending());
+    }
+
+    void FreezeKeepsOrderUntilSortNowOrUnfreeze()
+    {
+        TFixture f;
+        f.Grid->SetEntries(List({"IBM", "MSFT"}));
+        f.Grid->SetFrozen(true);
+        QVERIFY(f.Grid->GetFrozen());
+        f.Grid->SetEntries(List({"MSFT", "IBM", "AAA"}));
+        // Frozen outranks missing symbols in the header colour.
+        QCOMPARE(f.Background(f.Render(), 0, 0), CyanHeader);
+        f.ManualClock.Advance(120'000);
+        f.Grid->SortTimerTick();
+        QCOMPARE(Symbols(f.Grid->GetDisplayedEntries()), QList<QByteArray>({"IBM", "MSFT"}));
+
+        // Sort Now works while frozen.
+        f.Grid->SortNow();
+        QCOMPARE(Symbols(f.Grid->GetDisplayedEntries()), QList<QByteArray>({"MSFT", "IBM", "AAA"}));
+        QVERIFY(f.Grid->GetFrozen());
+
+        // A list that waits while frozen is shown the moment the grid thaws, however recent
+        // the last sort.
+        f.Grid->SetEntries(List({"AAA", "MSFT"}));
+        QVERIFY(f.Grid->GetSortPending());
+        f.Grid->SetFrozen(false);
+        QVERIFY(!f.Grid->GetSortPending());
+        QCOMPARE(Symbols(f.Grid->GetDisplayedEntries()), QList<QByteArray>({"AAA", "MSFT"}));
+        QCOMPARE(f.Background(f.Render(), 0, 0), NormalHeader);
+    }
+
+    // ---- columns ---------------------------------------------------------------------------
+
+    void ColumnsSetting_data()
+    {
+        QTest::addColumn<QByteArray>("text");
+        QTest::addColumn<QList<int>>("map");
+        QTest::newRow("chosen") << QByteArray("0,11,12,13,14") << QList<int>{0, 11, 12, 13, 14};
+        QTest::newRow("repeated") << QByteArray("3,3") << QList<int>{3, 3};
+        QTest::newRow("empty") << QByteArray("  ") << QList<int>{0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10};
+        QTest::newRow("blanks and quotes") << QByteArray(" 1 2, \"3\" ,\"4") << QList<int>{1, 2, 3, 4};
+        QTest::newRow("malformed and empty items") << QByteArray("x,,5,") << QList<int>{0, 0, 5, 0};
+        QTest::newRow("out of range") << QByteArray("15,-1,$0C") << QList<int>{15, -1, 12};
+    }
+
+    void ColumnsSetting()
+    {
+        QFETCH(QByteArray, text);
+        QFETCH(QList<int>, map);
+        TFixture f;
+        f.Grid->SetColumns(text);
+        const std::vector<qint32>& got = f.Grid->GetColumnMap();
+        QCOMPARE(QList<int>(got.begin(), got.end()), map);
+        QCOMPARE(f.Grid->ColCount(), int(map.size()));
+    }
+
+    void ColumnWidthsFollowSamplesAndFont()
+    {
+        TFixture f;
+        f.Grid->SetColumns("0,8,13,3,3,99");
+        const QFontMetrics fm(f.Grid->font());
+        QCOMPARE(f.Grid->ColWidths(0), fm.horizontalAdvance(QStringLiteral("XXXXX")) + 16);
+        QCOMPARE(f.Grid->ColWidths(1), f.Grid->DefaultRowHeight());
+        QCOMPARE(f.Grid->ColWidths(2), fm.horizontalAdvance(QStringLiteral("100,000,000")) + 16);
+        QCOMPARE(f.Grid->ColWidths(3), f.Grid->ColWidths(4));
+        QCOMPARE(f.Grid->ColWidths(5), 64);
+
+        QFont big = f.Owner.font();
+        big.setPixelSize(40);
+        f.Owner.setFont(big);
+        const QFontMetrics bm(f.Grid->font());
+        QCOMPARE(f.Grid->DefaultRowHeight(), bm.height() + 4);
+        QCOMPARE(f.Grid->ColWidths(0), bm.horizontalAdvance(QStringLiteral("XXXXX")) + 16);
+        QCOMPARE(f.Grid->ColWidths(1), f.Grid->DefaultRowHeight());
+    }
+
+    // ---- colours and gauges ----------------------------------------------------------------
+
+    void VolRateColourScale()
+    {
+        TFixture f;
+        f.Grid->SetColumns("0,2,3");
+        const double rates[] = {0.5, 0.75, 1, 2.25, 3.5, 9, NaN, -2};
+        const QColor expected[] = {Rgb(0, 0, 255), Rgb(0, 0, 128), Rgb(0, 0, 0),   Rgb(128, 0, 0),
+                                   Rgb(255, 0, 0), Rgb(255, 0, 0), Rgb(0, 0, 0),   Rgb(0, 0, 255)};
+        TWexTopListEntries list;
+        for (double v : rates) {
+            list.push_back(Entry("SYM"));
+            list.back().VolRate = v;
+            list.back().TodaysRange = v;
+        }
+        f.Grid->SetEntries(list);
+        const QImage img = f.Render();
+        for (int i = 0; i < int(std::size(rates)); ++i) {
+            QCOMPARE(f.Background(img, 0, i + 1), expected[i]);
+            QCOMPARE(f.Background(img, 1, i + 1), expected[i]);
+            QCOMPARE(f.Background(img, 2, i + 1), Rgb(0, 0, 0)); // other columns stay black
+        }
+        // The empty row of an empty list is black too.
+        f.Grid->SetEntries({});
+        f.Grid->SortNow();
+        QCOMPARE(f.Background(f.Render(), 0, 1), Rgb(0, 0, 0));
+    }
+
+    void PriceSpikeHighlightAndSound()
+    {
+        TFixture f;
+        f.Grid->SetColumns("0,1");
+        TWexTopListEntries list = List({"HOT", "WARM", "NONE"});
+        list[0].PriceSpike = 7;
+        list[1].PriceSpike = 6.99;
+        f.Grid->SetEntries(list);
+
+        QImage img = f.Render();
+        QCOMPARE(f.Background(img, 1, 1), Rgb(255, 255, 0));
+        QCOMPARE(f.Background(img, 1, 2), Rgb(0, 0, 0));
+        QCOMPARE(f.Background(img, 1, 3), Rgb(0, 0, 0));
+        QCOMPARE(f.Sounds, 1);
+        QCOMPARE(f.Grid->GetSpikingSymbols(), QList<QByteArray>({"HOT"}));
+
+        // Still spiking: no second sound.
+        f.Render();
+        QCOMPARE(f.Sounds, 1);
+
+        // Dropping below 7 re-arms only when painted: a dip nobody saw does not sound again.
+        list[0].PriceSpike = 3;
+        f.Grid->SetEntries(list);
+        list[0].PriceSpike = 8;
+        f.Grid->SetEntries(list);
+        f.Render();
+        QCOMPARE(f.Sounds, 1);
+
+        list[0].PriceSpike = 3;
+        f.Grid->SetEntries(list);
+        f.Render();
+        QVERIFY(f.Grid->GetSpikingSymbols().isEmpty());
+        list[0].PriceSpike = 8;
+        f.Grid->SetEntries(list);
+        f.Render();
+        QCOMPARE(f.Sounds, 2);
+
+        // Without the price-spike column nothing is tested at all.
+        f.Grid->SetColumns("0");
+        list[1].PriceSpike = 9;
+        f.Grid->SetEntries(list);
+        f.Render();
+        QCOMPARE(f.Sounds, 2);
+    }
+
+    void DotGauges()
+    {
+        TFixture f;
+        QFont big = f.Owner.font();
+        big.setPixelSize(40); // cells large enough to tell the quadrants apart
+        f.Owner.setFont(big);
+        f.Grid->SetColumns("8,10");
+        TWexTopListEntries list = List({"A", "B", "C", "D"});
+        list[0].NewHigh = 0.25;
+        list[1].NewHigh = 1;
+        list[2].NewHigh = 0;
+        list[3].NewHigh = NaN;
+        list[1].NewLow = 5;
+        f.Grid->SetEntries(list);
+        const QImage img = f.Render();
+
+        auto probe = [&](int col, int row, int dx, int dy) {
+            QRect text = f.Grid->CellRect(col, row).adjusted(3, 0, -3, 0);
+            const int quarter = std::min(text.width(), text.height()) / 4;
+            return img.pixelColor(text.center() + QPoint(dx * quarter, dy * quarter));
+        };
+        const QColor green(0, 255, 0), black(0, 0, 0), orange(255, 102, 0);
+        // A quarter: the wedge from 12 o'clock to 9 o'clock, the upper-left quadrant.
+        QCOMPARE(probe(0, 1, -1, -1), green);
+        QCOMPARE(probe(0, 1, 1, -1), black);
+        QCOMPARE(probe(0, 1, -1, 1), black);
+        QCOMPARE(probe(0, 1, 1, 1), black);
+        for (int dx : {-1, 1})
+            for (int dy : {-1, 1}) {
+                QCOMPARE(probe(0, 2, dx, dy), green);
+                QCOMPARE(probe(1, 2, dx, dy), orange);
+                QCOMPARE(probe(0, 3, dx, dy), black);
+                QCOMPARE(probe(0, 4, dx, dy), black);
+                QCOMPARE(probe(1, 1, dx, dy), black);
+            }
+        // Edges are blended by the shrinking: somewhere on the full dot's rim a pixel is
+        // neither background nor dot colour.
+        const QRect cell = f.Grid->CellRect(0, 2);
+        bool blended = false;
+        for (int y = cell.top(); y <= cell.bottom(); ++y)
+            for (int x = cell.left(); x <= cell.right(); ++x) {
+                const QColor c = img.pixelColor(x, y);
+                blended = blended || (c != green && c != black);
+            }
+        QVERIFY(blended);
+    }
+
+    void DividerRowRepeatsHeader()
+    {
+        TFixture f;
+        f.Grid->SetColumns("0,2,11");
+        TWexTopListEntries list = List({"IBM", "-", "MSFT"});
+        list[1].VolRate = 5; // would be red in a data row
+        f.Grid->SetEntries(list);
+        const QImage img = f.Render();
+        for (int col = 0; col < 3; ++col) {
+            const QRect header = f.Grid->CellRect(col, 0);
+            const QRect divider = f.Grid->CellRect(col, 2);
+            QCOMPARE(divider.size(), header.size());
+            // Same colours, edge and centred caption, pixel for pixel.
+            QCOMPARE(img.copy(divider), img.copy(header));
+        }
+        f.Select(2);
+        QVERIFY(f.Sent.isEmpty());
+        QVERIFY(f.Grid->GetLastLinkedSymbol().isEmpty());
+    }
+
+    // ---- selection and linking -------------------------------------------------------------
+
+    void SelectingSendsSymbolOnce()
+    {
+        TFixture f;
+        f.Grid->SetColumns("0,11");
+        f.Grid->SetEntries(List({"IBM", "MSFT", "IBM"}));
+        f.Select(1);
+        QCOMPARE(f.Sent, QList<QByteArray>({"IBM"}));
+        QCOMPARE(f.Grid->Row(), 1);
+        // The same symbol in another row is not sent again.
+        f.Select(3);
+        QCOMPARE(f.Sent, QList<QByteArray>({"IBM"}));
+        f.Select(2);
+        f.Select(1);
+        QCOMPARE(f.Sent, QList<QByteArray>({"IBM", "MSFT", "IBM"}));
+        // The empty row under the list selects but sends nothing.
+        f.Grid->SetEntries(List({"IBM", "MSFT", "IBM"}));
+        f.Select(4);
+        QCOMPARE(f.Sent.size(), 3);
+
+        // A failing hand-over is swallowed and the selection still moves.
+        SetSendSymbolHook([](const QByteArray&) { throw EVeskError(QStringLiteral("no link")); });
+        f.Select(2);
+        QCOMPARE(f.Grid->Row(), 2);
+
+        // The selected row's symbol cell carries a white frame.
+        const QImage img = f.Render();
+        const QRect cell = f.Grid->CellRect(0, 2);
+        QCOMPARE(img.pixelColor(cell.topLeft()), Rgb(255, 255, 255));
+        QCOMPARE(img.pixelColor(f.Grid->CellRect(0, 1).topLeft()), Rgb(0, 0, 0));
+    }
+
+    void ResortKeepsOrClearsSelection()
+    {
+        TFixture f;
+        f.Grid->SetIgnoreSortTimer(true);
+        TWexTopListEntries list;
+        for (int i = 0; i < 60; ++i)
+            list.push_back(Entry(QByteArray("S" + QByteArray::number(i)).constData()));
+        f.Grid->SetEntries(list);
+        f.Select(2);
+        QCOMPARE(f.Sent, QList<QByteArray>({"S1"}));
+
+        // S1 stays under the selection: kept.
+        std::swap(list[0], list[5]);
+        f.Grid->SetTopRow(20);
+        f.Grid->SetEntries(list);
+        QCOMPARE(f.Grid->Row(), 2);
+        QCOMPARE(f.Grid->GetLastLinkedSymbol(), QByteArray("S1"));
+        QCOMPARE(f.Grid->TopRow(), 20);
+
+        // S1 moves away: selection gone, back at the top, and selecting row 2 again sends.
+        std::swap(list[1], list[7]);
+        f.Grid->SetEntries(list);
+        QCOMPARE(f.Grid->Row(), -1);
+        QVERIFY(f.Grid->GetLastLinkedSymbol().isEmpty());
+        QCOMPARE(f.Grid->TopRow(), 1);
+        f.Select(2);
+        QCOMPARE(f.Sent, QList<QByteArray>({"S1", "S7"}));
+
+        // With nothing selected, a re-sort leaves the reader where they were.
+        f.Grid->SetRow(-1);
+        f.Grid->SetTopRow(20);
+        std::swap(list[1], list[7]);
+        f.Grid->SetEntries(list);
+        QCOMPARE(f.Grid->TopRow(), 20);
+
+        // The list runs out under the selection: the link is forgotten.
+        f.Grid->SetTopRow(1);
+        f.Select(3);
+        QCOMPARE(f.Grid->GetLastLinkedSymbol(), QByteArray("S2"));
+        f.Grid->SetTopRow(20);
+        f.Grid->SetEntries({});
+        QVERIFY(f.Grid->GetLastLinkedSymbol().isEmpty());
+        QCOMPARE(f.Grid->TopRow(), 1);
+    }
+
+    void OwnerRequired()
+    {
+        QVERIFY_THROWS_EXCEPTION(EAssertionFailed, TWexTopListFullGrid(nullptr));
+    }
+};
+
+QTEST_MAIN(TTopListTest)
+#include "tst_toplist.moc"
