@@ -86,6 +86,8 @@ private:
     void ServerConnectionConnected(TGenericServerConnection* sender);
     void ServerConnectionDataAvailable(TGenericServerConnection* sender);
     void ServerConnectionDiagnostic(TGenericServerConnection* sender, const QByteArray& text);
+    void DispatchFrames(TGenericServerConnection* sender);
+    void InvalidData(TGenericServerConnection* sender, const QByteArray& why);
 
     std::unique_ptr<TGenericServerConnection> Connection;
     std::unique_ptr<TWakeMeSoon> FlushWakeUp;
@@ -93,6 +95,7 @@ private:
     std::unique_ptr<TZLibCompressor> Compressor;
     std::unique_ptr<TZLibDecompressor> Decompressor;
     qsizetype ReceiveOffset = 0; // frames are cut by moving this, not by copying the rest
+    bool FramingBroken = false;  // a frame made no sense: nothing after it can be trusted
     TState State = Starting;
     QByteArray DisconnectReason;
     std::vector<TPendingSlot> Pending;
