@@ -30,16 +30,16 @@ void TQuickStrikeGrid::SetExtraColumnFormat(const QByteArray& format)
     InvalidateGrid();
 }
 
-QString TQuickStrikeGrid::FormatExtraValue(double x) const
+QString TQuickStrikeGrid::FormatExtraValue(double x, const TCellText& cell) const
 {
     if (ExtraColumnFormat == "I") {
         const double whole = std::trunc(x);
         // Outside the 32-bit range (or not a number) there is no whole number to show.
         if (!(whole >= -2147483648.0 && whole <= 2147483647.0))
             return QStringLiteral("...");
-        return Cell.FormatCount(qint32(whole), TCellText::csPlain);
+        return cell.FormatCount(qint32(whole), TCellText::csPlain);
     }
-    return Cell.FormatFixed(x, 2);
+    return cell.FormatFixed(x, 2);
 }
 
 void TQuickStrikeGrid::DrawCell(QPainter& canvas, int col, int row, const QRect& rect, bool fixed)

@@ -16,8 +16,9 @@ public:
     const QByteArray& GetExtraColumnFormat() const { return ExtraColumnFormat; }
     void SetExtraColumnFormat(const QByteArray& format);
 
-    // The extra value as the current cell shows it.
-    QString FormatExtraValue(double x) const;
+    // The extra value as the given cell (by default the one being painted) shows it.
+    QString FormatExtraValue(double x) const { return FormatExtraValue(x, Cell); }
+    QString FormatExtraValue(double x, const TCellText& cell) const;
 
 protected:
     void DrawCell(QPainter& canvas, int col, int row, const QRect& rect, bool fixed) override;
