@@ -157,7 +157,8 @@ void TMainForm::CreateControls()
     PageControl1->setCurrentIndex(0);
 
     Label3 = MakeLabel(ConnectionPage, QStringLiteral("Status:"), 8, 8);
-    StatusLabel = MakeLabel(ConnectionPage, QString(), 48, 8);
+    // The status stands at its designed place unless the caption before it is wider there.
+    StatusLabel = MakeLabel(ConnectionPage, QString(), std::max(48, Label3->geometry().right() + 5), 8);
     Label1 = MakeLabel(ConnectionPage, QStringLiteral("Username:"), 8, 48);
     UsernameEdit = new QLineEdit(ConnectionPage);
     UsernameEdit->setGeometry(8, 64, 121, 21);
