@@ -394,7 +394,7 @@ void TDemoServerTest::BrokenClientStreamsAreDropped()
 
 void TDemoServerTest::StopRefusesAndCloses()
 {
-    TDemoServer server(Strings({"--stop", "Closed for maintenance"}));
+    TDemoServer server(Strings({"--stop", "Closed for maintenance", "--burst", "5"}));
     QVERIFY2(server.IsRunning(), server.Problem().constData());
     TRawPeer peer(server);
     peer.SendRaw(Opening + peer.Compress(LoginBatch));

@@ -57,7 +57,15 @@ TDemoServer::TDemoServer(const QStringList& extraArguments, int startTimeoutMs)
     }
 }
 
-TDemoServer::~TDemoServer() { Stop(); }
+TDemoServer::~TDemoServer()
+{
+    Stop();
+    // A sanitizer report of the server would otherwise vanish with its process.
+    Poll();
+    ErrText += Process.readAllStandardError();
+    if (ErrText.contains("Sanitizer") || ErrText.contains("runtime error"))
+        qWarning("vesk-demo-server reported:\n%s", ErrText.constData());
+}
 
 void TDemoServer::Stop()
 {

@@ -95,7 +95,7 @@ void TClientSocket::StartConversation(const QByteArray& firstBytes)
     LogLine("CONN " + QByteArray::number(ConnNumber) + " open");
     Talk = new TConversation(
         ConnNumber, Server.Options(), [this](const QByteArray& b) { WriteToClient(b); },
-        [this] { CloseFromServer(); }, this);
+        [this] { CloseFromServer(); }, [this] { return Socket->bytesToWrite(); }, this);
     Talk->Input(firstBytes);
 }
 
@@ -214,20 +214,24 @@ void TClientSocket::StartTunnel()
                   "/upload?session=" + TunnelId + "\r\n");
     Talk = new TConversation(
         ConnNumber, Server.Options(), [this](const QByteArray& b) { WriteToClient(b); },
-        [this] { CloseFromServer(); }, this);
+        [this] { CloseFromServer(); }, [this] { return Socket->bytesToWrite(); }, this);
 }
 
-int TClientSocket::Upload(qint64 sequence, const QByteArray& bytes)
+int TClientSocket::UploadStatus(qint64 sequence) const
 {
     if (!Talk || Mode != TMode::TunnelDownload)
         return 404;
-    if (sequence < NextSequence)
-        return 200;  // a resend of an upload already applied
     if (sequence > NextSequence)
         return 409;  // an upload was skipped; applying this one would corrupt the stream
+    return 200;      // the next one, or a resend of one already applied
+}
+
+void TClientSocket::Upload(qint64 sequence, const QByteArray& bytes)
+{
+    if (UploadStatus(sequence) != 200 || sequence < NextSequence)
+        return;
     ++NextSequence;
     Talk->Input(bytes);
-    return 200;
 }
 
 void TClientSocket::FinishPost()
@@ -254,24 +258,28 @@ void TClientSocket::FinishPost()
 
     int status = 200;
     int conn = 0;
-    qsizetype size = 0;
+    std::optional<QByteArray> bytes;
+    TClientSocket* tunnel = nullptr;
     if (Server.CountPost() <= Server.Options().PostFail) {
         status = 500;
     } else if (!haveSequence || sequence < 0 || !haveBody) {
         status = 400;
-    } else if (const auto bytes = P64Decode(encoded); !bytes) {
+    } else if (bytes = P64Decode(encoded); !bytes) {
         status = 400;
-    } else if (TClientSocket* tunnel = Server.FindTunnel(session); !tunnel) {
+    } else if (tunnel = Server.FindTunnel(session); !tunnel) {
         status = 404;
     } else {
         conn = tunnel->Conn();
-        size = bytes->size();
-        status = tunnel->Upload(sequence, *bytes);
+        status = tunnel->UploadStatus(sequence);
     }
+    const qsizetype size = bytes ? bytes->size() : 0;
+    // Logged before the requests it carries are read, so the log keeps their order.
     LogLine("POST {\"conn\":" + JsonNumberOrNull(conn) + ",\"sequence\":" +
             (haveSequence ? QByteArray::number(sequence) : QByteArray("null")) +
             ",\"bytes\":" + QByteArray::number(size) + ",\"status\":" + QByteArray::number(status) +
             "}");
+    if (tunnel && status == 200)
+        tunnel->Upload(sequence, *bytes);
     static const QHash<int, QByteArray> reasons = {
         {200, "OK"}, {400, "Bad Request"}, {404, "Not Found"}, {409, "Conflict"},
         {500, "Internal Server Error"}};

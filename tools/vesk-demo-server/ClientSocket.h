@@ -14,9 +14,10 @@ public:
     TClientSocket(QTcpSocket* socket, TAlertsServer& server);
     ~TClientSocket() override;
 
-    // Tunnel side: client-to-server bytes of an upload with this sequence number. Returns the
-    // HTTP status to answer.
-    int Upload(qint64 sequence, const QByteArray& bytes);
+    // Tunnel side: the HTTP status for an upload with this sequence number, and applying it
+    // (each number once, in order) to the client-to-server stream.
+    int UploadStatus(qint64 sequence) const;
+    void Upload(qint64 sequence, const QByteArray& bytes);
     int Conn() const { return ConnNumber; }
 
 private:

@@ -35,10 +35,13 @@ QByteArray RequestLogLine(int conn, const TRequest& request)
 
 TConversation::TConversation(int conn, const TServerOptions& options,
                              std::function<void(const QByteArray&)> write,
-                             std::function<void()> close, QObject* parent)
+                             std::function<void()> close, std::function<qint64()> backlog,
+                             QObject* parent)
     : QObject(parent), ConnNumber(conn), Options(options), Write(std::move(write)),
-      CloseTransport(std::move(close)), Market(SeedFor(options))
+      CloseTransport(std::move(close)), Backlog(std::move(backlog)), Market(SeedFor(options))
 {
+    BurstTimer.setInterval(1);
+    connect(&BurstTimer, &QTimer::timeout, this, &TConversation::PumpBurst);
     CloseTimer.setSingleShot(true);
     connect(&CloseTimer, &QTimer::timeout, this, [this] { Close("closing as asked (--close-after)"); });
     SingleRowTimer.setTimerType(Qt::PreciseTimer);
@@ -56,6 +59,8 @@ void TConversation::Detach()
     SingleRowTimer.stop();
     ListTimer.stop();
     ScriptTimer.stop();
+    BurstTimer.stop();
+    BurstLeft.clear();
 }
 
 void TConversation::Close(const QByteArray& why)
@@ -149,6 +154,9 @@ void TConversation::OpeningDone()
 void TConversation::HandleRequest(const TRequest& request)
 {
     LogLine(RequestLogLine(ConnNumber, request));
+    // A refused client gets nothing more; the connection closes after this batch.
+    if (StopSent)
+        return;
     const QByteArray command = request.Value("command");
     const bool hasId = request.Id && *request.Id > 0 && *request.Id <= 0x7fffffff;
     const qint32 id = hasId ? qint32(*request.Id) : 0;
@@ -190,6 +198,11 @@ void TConversation::HandleRequest(const TRequest& request)
 
 void TConversation::AfterBatch()
 {
+    if (StopSent) {
+        Flush();
+        Close(QByteArray());
+        return;
+    }
     if (ListenId && !BurstDone) {
         BurstDone = true;
         SendBurst(Categories);
@@ -210,11 +223,10 @@ void TConversation::AfterBatch()
         SingleRowTimer.stop();
         ListTimer.stop();
         ScriptTimer.stop();
+        BurstTimer.stop();
         return;
     }
     Flush();
-    if (StopSent)
-        Close(QByteArray());
 }
 
 void TConversation::QueueFrame(qint32 id, const QByteArray& body)
@@ -259,17 +271,31 @@ void TConversation::StartAlerts()
 
 void TConversation::SendBurst(const QVector<QByteArray>& categories)
 {
-    if (Options.NoAlerts || !Options.Script.isEmpty() || Options.Burst <= 0)
+    if (Options.NoAlerts || !Options.Script.isEmpty() || Options.Burst <= 0 || Silent)
         return;
-    for (const QByteArray& category : categories) {
-        for (int i = 0; i < Options.Burst; ++i) {
-            QueueAlert(category);
-            // Keeps the plain buffer small during very large bursts.
-            if (OutPlain.size() > 1024 * 1024)
-                Flush();
+    for (const QByteArray& category : categories)
+        BurstLeft.append({category, Options.Burst});
+    PumpBurst();
+}
+
+void TConversation::PumpBurst()
+{
+    // As fast as the client takes it, but never more than a few MiB ahead of it, so a burst
+    // of millions costs no more memory than one of thousands.
+    constexpr qint64 MaxAhead = 4 * 1024 * 1024;
+    while (!BurstLeft.isEmpty() && !Closed) {
+        if (Backlog && Backlog() > MaxAhead) {
+            BurstTimer.start();
+            return;
         }
+        auto& [category, left] = BurstLeft.front();
+        for (int i = 0; i < 1000 && left > 0; ++i, --left)
+            QueueAlert(category);
+        if (left == 0)
+            BurstLeft.removeFirst();
+        Flush();
     }
-    Flush();
+    BurstTimer.stop();
 }
 
 void TConversation::SingleRowTick()

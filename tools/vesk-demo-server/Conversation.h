@@ -17,11 +17,11 @@
 class TConversation : public QObject {
     Q_OBJECT
 public:
-    // write sends bytes to the client; close ends the transport. Neither is called after
-    // close has been asked for once.
+    // write sends bytes to the client; close ends the transport; backlog tells how many
+    // written bytes the client has not taken yet. None is called after close was asked for.
     TConversation(int conn, const TServerOptions& options,
                   std::function<void(const QByteArray&)> write, std::function<void()> close,
-                  QObject* parent = nullptr);
+                  std::function<qint64()> backlog, QObject* parent = nullptr);
     ~TConversation() override;
 
     // Bytes of the client-to-server stream, in order.
@@ -42,6 +42,7 @@ private:
     void Close(const QByteArray& why);
     void StartAlerts();
     void SendBurst(const QVector<QByteArray>& categories);
+    void PumpBurst();
     void SingleRowTick();
     void ListTick();
     void ScriptTick();
@@ -51,6 +52,7 @@ private:
     const TServerOptions& Options;
     std::function<void(const QByteArray&)> Write;
     std::function<void()> CloseTransport;
+    std::function<qint64()> Backlog;
 
     bool Closed = false;
     bool Silent = false;  // after deliberately broken output: nothing more is sent
@@ -67,6 +69,8 @@ private:
     std::optional<qint32> ListenId;
     QVector<QByteArray> Categories;
     bool BurstDone = false;
+    QVector<QPair<QByteArray, qint64>> BurstLeft;  // category, alerts still to send
+    QTimer BurstTimer;
     bool BadFramePending = false;
     bool BadFrameDone = false;
     bool StopSent = false;
