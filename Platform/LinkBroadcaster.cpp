@@ -98,23 +98,28 @@ bool TLinkBroadcaster::Listen(const QString& name)
     Name = name;
     Error.clear();
 
-    auto* server = new QLocalServer(this);
-    // Only the current user may link: another user of the machine must neither receive our
-    // symbols nor pose as a linked application.
-    server->setSocketOptions(QLocalServer::UserAccessOption);
-    bool listening = server->listen(name);
-    if (!listening && server->serverError() == QAbstractSocket::AddressInUseError) {
-        // Either another client of this user holds the name, or a crashed one left its
-        // socket file behind. Only the latter may be replaced.
+    // Another client of this user may hold the name, or a crashed one may have left its
+    // socket file behind. Only the latter may be replaced. Ask first: with restricted
+    // access the socket is made elsewhere and moved into place, which would silently take
+    // the name from a live client.
+    {
         QLocalSocket probe;
         probe.connectToServer(name);
         const bool live = probe.waitForConnected(200);
         probe.abort();
-        if (!live) {
-            QLocalServer::removeServer(name);
-            listening = server->listen(name);
+        if (live) {
+            Error = QStringLiteral("Cannot link under \"%1\": another client is linking under this name.").arg(name);
+            Q_EMIT Changed();
+            return false;
         }
     }
+    QLocalServer::removeServer(name);
+
+    auto* server = new QLocalServer(this);
+    // Only the current user may link: another user of the machine must neither receive our
+    // symbols nor pose as a linked application.
+    server->setSocketOptions(QLocalServer::UserAccessOption);
+    const bool listening = server->listen(name);
     if (!listening) {
         Error = QStringLiteral("Cannot link under \"%1\": %2").arg(name, server->errorString());
         delete server;
