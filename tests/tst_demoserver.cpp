@@ -5,6 +5,8 @@
 #include "support/DemoServer.h"
 #include "support/ProxyFixtures.h"
 
+#include "Shared/TalkWithServer.h"
+
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTcpSocket>
@@ -224,6 +226,9 @@ private Q_SLOTS:
     void FullTopListsChange();
     void ScriptIsPlayed_data();
     void ScriptIsPlayed();
+    void OwnConversationLayer();
+    void OwnConversationLayerRejectsBrokenStreams_data();
+    void OwnConversationLayerRejectsBrokenStreams();
 };
 
 void TDemoServerTest::IndependentClient_data()
@@ -576,5 +581,69 @@ void TDemoServerTest::ScriptIsPlayed()
     QCOMPARE(bodies, expected);
 }
 
-QTEST_GUILESS_MAIN(TDemoServerTest)
+void TDemoServerTest::OwnConversationLayer()
+{
+    TDemoServer server(Strings({"--rate", "50", "--list-interval", "50"}));
+    QVERIFY2(server.IsRunning(), server.Problem().constData());
+    TTalkWithServer talk;
+    talk.ServerAddress = server.Address().toLatin1();
+    QByteArray loginReply;
+    bool pinged = false;
+    QByteArrayList alerts;
+    talk.SendMessage(MakeMessage({"command", "login", "username", "own", "password", "pw",
+                                  "session_id", ""}),
+                     true, [&](bool ok, const QByteArray& body, const TMessageToServer&) {
+                         if (ok)
+                             loginReply = body;
+                     });
+    talk.SendMessage(MakeMessage({"command", "listen_for_alerts"}), true,
+                     [&](bool ok, const QByteArray& body, const TMessageToServer&) {
+                         if (ok)
+                             alerts.append(body.left(body.indexOf("\r\n")));
+                     });
+    talk.SendMessage(MakeMessage({"command", "add_alert_category", "category", "rook"}), false, {});
+    talk.SendMessage(MakeMessage({"command", "add_alert_category", "category", "wex"}), false, {});
+    talk.SendMessage(MakeMessage({"command", "ping", "response", '1'}), false,
+                     [&](bool ok, const QByteArray&, const TMessageToServer&) { pinged = ok; });
+    talk.Connect();
+    QVERIFY(server.WaitFor([&] { return pinged && alerts.contains("wex") && alerts.count("rook") > 5; }));
+    QVERIFY(loginReply.startsWith("SESSION ID\r\nDS1-"));
+    QCOMPARE(talk.GetState(), TTalkWithServer::Connected);
+    // The ids the conversation gives out, as the server read them.
+    const auto requests = server.Requests();
+    QCOMPARE(requests.size(), 5);
+    QCOMPARE(requests[0].Id, std::optional<qint64>(1));
+    QCOMPARE(requests[1].Id, std::optional<qint64>(8));
+    QVERIFY(!requests[2].Id.has_value());
+    QCOMPARE(requests[4].Id, std::optional<qint64>(7));
+    QCOMPARE(requests[0].Value("password"), QByteArray("pw"));
+}
+
+void TDemoServerTest::OwnConversationLayerRejectsBrokenStreams_data()
+{
+    QTest::addColumn<QStringList>("mode");
+    QTest::newRow("garbage") << Strings({"--garbage"});
+    QTest::newRow("negative frame length") << Strings({"--bad-frame", "negative"});
+    QTest::newRow("huge frame length") << Strings({"--bad-frame", "huge"});
+}
+
+void TDemoServerTest::OwnConversationLayerRejectsBrokenStreams()
+{
+    QFETCH(QStringList, mode);
+    TDemoServer server(mode + Strings({"--rate", "0"}));
+    QVERIFY2(server.IsRunning(), server.Problem().constData());
+    TTalkWithServer talk;
+    talk.ServerAddress = server.Address().toLatin1();
+    int loginAnswers = 0;
+    talk.SendMessage(MakeMessage({"command", "login", "username", "own"}), false,
+                     [&](bool, const QByteArray&, const TMessageToServer&) { ++loginAnswers; });
+    talk.SendMessage(MakeMessage({"command", "listen_for_alerts"}), true, {});
+    talk.Connect();
+    QVERIFY(server.WaitFor([&] { return talk.GetState() == TTalkWithServer::Closed; }));
+    QVERIFY2(talk.GetDisconnectReason().startsWith("Invalid data from server: "),
+             talk.GetDisconnectReason().constData());
+    QCOMPARE(loginAnswers, 1);
+}
+
+QTEST_MAIN(TDemoServerTest)
 #include "tst_demoserver.moc"
