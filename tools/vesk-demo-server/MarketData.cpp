@@ -158,9 +158,10 @@ QByteArray TMarketData::NextForm(TAlertKind kind, const QTime& now)
     }
     case TAlertKind::Rook: {
         TStock& s = Step(Pick(int(Stocks.size())));
+        // The Rook list's change is in percent.
         f = {{"time", hm},
              {"symbol", s.Symbol},
-             {"change", Num(s.Last - s.PrevClose, 2)},
+             {"change", Num((s.Last - s.PrevClose) / s.PrevClose * 100, 2)},
              {"bb", Num(Normal(2), 2)},
              {"volume", QByteArray::number(s.Volume)},
              {"count", QByteArray::number(1 + Pick(15))},
