@@ -7,11 +7,15 @@
 #include "Olvarra/MainConnectionUnit.h"
 #include "Olvarra/MainWindow.h"
 #include "Olvarra/QuickstrikeExclude.h"
+#include "Olvarra/PriceSpikeSignal.h"
+#include "Olvarra/PriceSpikeSound.h"
 #include "Platform/Clock.h"
 #include "Platform/SettingsStore.h"
+#include "Platform/SoundPlayer.h"
 #include "support/DemoServer.h"
 
 #include <QCheckBox>
+#include <QFileDialog>
 #include <QFile>
 #include <QGuiApplication>
 #include <QLabel>
@@ -75,6 +79,12 @@ QByteArray WindowsIni(int count)
     return ini;
 }
 
+struct TRecordingPlayer : TSoundPlayer {
+    void PlayFile(const QString& path) override { Played.append(path); }
+    void Beep() override { Played.append("beep"); }
+    QStringList Played;
+};
+
 QRect Monitor()
 {
     return QGuiApplication::primaryScreen()->availableGeometry();
@@ -97,6 +107,8 @@ private Q_SLOTS:
     void FitOntoMonitorRules();
     void ListBoxDoubleClickShowsWindow();
     void OptionalControlsAndSoundButton();
+    void HiddenSoundControlsKeepSilent();
+    void SelectSoundPlaysASample();
     void FontGoesToAlertWindowsOnly();
     void ExclusionListThroughTheDialog();
 };
@@ -395,6 +407,79 @@ void TestMainForm::OptionalControlsAndSoundButton()
     TSettingsStore store(dir.filePath("settings.ini"));
     QVERIFY(!store.ReadBool("Main", "EnableSound", true));
     QCOMPARE(store.ReadString("Main", "SoundFileName"), QString("/sounds/spike.wav"));
+}
+
+void TestMainForm::HiddenSoundControlsKeepSilent()
+{
+    TRecordingPlayer player;
+    TScopedSoundPlayer scoped(&player);
+    QTemporaryDir dir;
+    {
+        TSettingsStore store(dir.filePath("settings.ini"));
+        store.WriteBool("Main", "EnableSound", true);
+    }
+    {
+        TFormRig rig("[General]\nsound=0\n", dir.path());
+        QVERIFY(rig.Form->PriceSpikeSoundCheckBox->isChecked());
+        PlayPriceSpikeSound();
+        QCOMPARE(rig.Form->GetPriceSpikeSignal().PendingCount(), 0);
+        QCoreApplication::processEvents();
+        QVERIFY(player.Played.isEmpty());
+    }
+    {
+        TFormRig rig("[General]\nsound=1\n", dir.path());
+        PlayPriceSpikeSound();
+        // The sound starts from the event loop, never inside the caller's painting.
+        QTRY_COMPARE(player.Played, QStringList{"beep"});
+    }
+    // Without a main window nobody plays.
+    PlayPriceSpikeSound();
+    QCOMPARE(player.Played.size(), 1);
+}
+
+void TestMainForm::SelectSoundPlaysASample()
+{
+    TRecordingPlayer player;
+    TScopedSoundPlayer scoped(&player);
+    QTemporaryDir dir;
+    const QString wave = dir.filePath("spike.wav");
+    QFile file(wave);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.close();
+    TFormRig rig("[General]\nsound=1\n", dir.path());
+    TMainForm& form = *rig.Form;
+    form.show();
+    form.PageControl1->setCurrentIndex(1);
+    QVERIFY(QTest::qWaitForWindowExposed(&form));
+    form.PriceSpikeSoundCheckBox->setChecked(true);
+    QVERIFY(form.SetupSoundButton->isEnabled());
+
+    auto answer = [](const QString& choice) {
+        QTimer::singleShot(0, [choice] {
+            auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+            QVERIFY(dialog);
+            QVERIFY(dialog->nameFilters().constFirst().startsWith("Wav files"));
+            if (choice.isEmpty()) {
+                dialog->reject();
+            } else {
+                dialog->selectFile(choice);
+                static_cast<QDialog*>(dialog)->accept(); // QFileDialog::accept checks the choice
+            }
+        });
+    };
+    // Nothing chosen and nothing set before: the default beep as the sample.
+    answer({});
+    QTest::mouseClick(form.SetupSoundButton, Qt::LeftButton);
+    QCOMPARE(player.Played, QStringList{"beep"});
+    QVERIFY(form.GetSoundFileName().isEmpty());
+
+    answer(wave);
+    QTest::mouseClick(form.SetupSoundButton, Qt::LeftButton);
+    QCOMPARE(form.GetSoundFileName(), wave);
+    QCOMPARE(player.Played.last(), wave);
+    // The spike itself now plays the file too.
+    PlayPriceSpikeSound();
+    QTRY_COMPARE(player.Played, (QStringList{"beep", wave, wave}));
 }
 
 void TestMainForm::FontGoesToAlertWindowsOnly()
