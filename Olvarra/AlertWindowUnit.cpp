@@ -106,7 +106,11 @@ struct TAlertForm::TImpl {
     TColor Color = DefaultColor;
 };
 
-TAlertForm::TAlertForm(QWidget* parent)
+TAlertForm::TAlertForm(QWidget* parent) : TAlertForm(MainConnection(), parent)
+{
+}
+
+TAlertForm::TAlertForm(TMainConnection& connection, QWidget* parent)
     : QWidget(parent, Qt::Tool | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint),
       Impl(std::make_unique<TImpl>())
 {
@@ -147,17 +151,17 @@ TAlertForm::TAlertForm(QWidget* parent)
         });
     });
 
-    FormCreate();
+    FormCreate(connection);
 }
 
 // Nothing to check here: windows are meant to live for the whole process, but a destroyed
 // one is harmless, because its listener holds only a guarded pointer to it.
 TAlertForm::~TAlertForm() = default;
 
-void TAlertForm::FormCreate()
+void TAlertForm::FormCreate(TMainConnection& connection)
 {
     QPointer<TAlertForm> self(this);
-    MainConnection().AddAlertListener([self](const QByteArray& body) {
+    connection.AddAlertListener([self](const QByteArray& body) {
         if (self)
             self->HandleAlertMessage(body);
     });

@@ -14,6 +14,7 @@
 #include <memory>
 
 class TConfigFile;
+class TMainConnection;
 class QMenu;
 class QTimer;
 class QAction;
@@ -48,6 +49,9 @@ class TAlertForm : public QWidget {
 public:
     // Registers HandleAlertMessage with MainConnection() (FormCreate).
     explicit TAlertForm(QWidget* parent = nullptr);
+    // The same, listening on the given connection (a main window that runs with a connection
+    // of its own passes it here).
+    explicit TAlertForm(TMainConnection& connection, QWidget* parent = nullptr);
     ~TAlertForm() override;
 
     // Reads section "Alert Window <n>" of the configuration and creates the grid.
@@ -90,7 +94,7 @@ protected:
     void contextMenuEvent(QContextMenuEvent* event) override;
 
 private:
-    void FormCreate();
+    void FormCreate(TMainConnection& connection);
     bool IsOwnCategory(const QByteArray& body) const;
     void HandleFields(const tHashTable& fields);
     void BollingerUpdate(const tHashTable& fields);

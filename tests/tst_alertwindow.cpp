@@ -637,6 +637,16 @@ void TestAlertWindow::ListenerReachesWindowsAndSurvivesDestroyedOnes()
     MainConnection().ListenResponse(false, Alert("l", "symbol=FAILED"), TMessageToServer());
     QCOMPARE(Symbols(GridOf<TQuickStrikeGrid>(*kept)->GetEntries()), (QList<QByteArray>{"A"}));
 
+    // A window made for a connection of its own listens there only.
+    TMainConnection own("127.0.0.1:1", nullptr);
+    TAlertForm separate(own);
+    separate.GetExpireBollingersTimer()->stop();
+    separate.LoadSettings(TConfigFile::FromText("[w]\nsubscription=l\n"), "w");
+    own.ListenResponse(true, Alert("l", "symbol=B"), TMessageToServer());
+    MainConnection().ListenResponse(true, Alert("l", "symbol=C"), TMessageToServer());
+    QCOMPARE(Symbols(GridOf<TQuickStrikeGrid>(separate)->GetEntries()), (QList<QByteArray>{"B"}));
+    QCOMPARE(Symbols(GridOf<TQuickStrikeGrid>(*kept)->GetEntries()), (QList<QByteArray>{"C", "A"}));
+
     // An unconfigured window ignores everything, also a body whose category is empty.
     TAlertForm bare;
     bare.HandleAlertMessage("\r\nsymbol=A");
