@@ -5,8 +5,12 @@
 #include "support/DemoServer.h"
 #include "support/ProxyFixtures.h"
 
+#include "Shared/P64.h"
 #include "Shared/TalkWithServer.h"
 
+#include <QNetworkAccessManager>
+#include <QNetworkProxy>
+#include <QNetworkReply>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTcpSocket>
@@ -77,14 +81,17 @@ struct TFrame {
 
 // A bare protocol peer on a QTcpSocket with zlib called directly: lets a test send what no
 // sound client would, and see each frame header exactly as the server wrote it.
+// Without a connection of its own it only compresses, and inflates what is put in Incoming.
 class TRawPeer {
 public:
-    explicit TRawPeer(TDemoServer& server) : Server(server)
+    explicit TRawPeer(TDemoServer& server, bool connect = true) : Server(server)
     {
         deflateInit(&Out, Z_DEFAULT_COMPRESSION);
         inflateInit(&In);
-        Socket.connectToHost(QStringLiteral("127.0.0.1"), server.ServerPort());
-        Socket.waitForConnected(5000);
+        if (connect) {
+            Socket.connectToHost(QStringLiteral("127.0.0.1"), server.ServerPort());
+            Socket.waitForConnected(5000);
+        }
     }
     ~TRawPeer()
     {
@@ -115,7 +122,8 @@ public:
     // Reads and inflates what arrived; false once the server's stream does not inflate.
     bool Pump()
     {
-        const QByteArray got = Socket.readAll();
+        const QByteArray got =
+            (Socket.isOpen() ? Socket.readAll() : QByteArray()) + std::exchange(Incoming, {});
         Raw += got;
         if (got.isEmpty() || InflateFailed)
             return !InflateFailed;
@@ -172,6 +180,7 @@ public:
     QTcpSocket Socket;
     z_stream Out{};
     z_stream In{};
+    QByteArray Incoming;
     QByteArray Raw;
     QByteArray Plain;
     bool InflateFailed = false;
@@ -213,6 +222,7 @@ private Q_SLOTS:
     void IndependentClientTunnel_data();
     void IndependentClientTunnel();
     void TunnelThroughHttpProxy();
+    void TunnelWithQtHttpClient();
     void RequestsCutIntoSingleBytes();
     void BrokenClientStreamsAreDropped_data();
     void BrokenClientStreamsAreDropped();
@@ -336,6 +346,53 @@ void TDemoServerTest::TunnelThroughHttpProxy()
     QVERIFY2(code == 0, (output + "\nproxy log:\n" + proxy.Log()).constData());
     QCOMPARE(server.RequestsWith("login").size(), 1);
     QVERIFY(server.Posts().size() >= 3);
+}
+
+void TDemoServerTest::TunnelWithQtHttpClient()
+{
+    // The HTTP client the tunnel connection is built on: a long GET read piece by piece
+    // while it lasts, and form POSTs to the upload URL.
+    TDemoServer server(Strings({"--rate", "20"}));
+    QVERIFY2(server.IsRunning(), server.Problem().constData());
+    QNetworkAccessManager http;
+    http.setProxy(QNetworkProxy::NoProxy);
+    QNetworkReply* download = http.get(QNetworkRequest(QUrl(server.TunnelUrl())));
+    QByteArray received;
+    const auto handshakeReader = QObject::connect(download, &QNetworkReply::readyRead,
+                                                  [&] { received += download->readAll(); });
+    QVERIFY(server.WaitFor([&] { return received.count("\r\n") >= 2; }));
+    QCOMPARE(download->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt(), 200);
+    const QList<QByteArray> handshake = received.split('\n');
+    QCOMPARE(handshake[0], QByteArray("VESK TUNNEL 1\r"));
+    const QUrl uploadUrl(QString::fromLatin1(handshake[1].trimmed()));
+    QCOMPARE(uploadUrl.port(), int(server.ServerPort()));
+    TRawPeer peer(server, false);
+    peer.Incoming = received.mid(received.indexOf("\r\n", received.indexOf("\r\n") + 2) + 2);
+    QObject::disconnect(handshakeReader);
+    QObject::connect(download, &QNetworkReply::readyRead, [&] { peer.Incoming += download->readAll(); });
+
+    const QByteArray chunks[2] = {Opening, peer.Compress(LoginBatch)};
+    for (int sequence = 0; sequence < 2; ++sequence) {
+        QNetworkRequest post(uploadUrl);
+        post.setHeader(QNetworkRequest::ContentTypeHeader,
+                       QByteArrayLiteral("application/x-www-form-urlencoded"));
+        QNetworkReply* upload = http.post(post, "sequence=" + QByteArray::number(sequence) +
+                                                    "&body=" + P64Encode(chunks[sequence]));
+        QVERIFY(server.WaitFor([&] { return upload->isFinished(); }));
+        QCOMPARE(upload->error(), QNetworkReply::NoError);
+        QCOMPARE(upload->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt(), 200);
+        QCOMPARE(upload->readAll(), QByteArray());
+        upload->deleteLater();
+    }
+    QVERIFY(peer.WaitForFrames(3));
+    const auto frames = peer.Frames();
+    QCOMPARE(frames[0].Id, 1);
+    QCOMPARE(frames[1].Id, 7);
+    QCOMPARE(frames[2].Id, 8);
+    QVERIFY(frames[2].Body.startsWith("quickstrike\r\n"));
+    download->abort();
+    QVERIFY(server.WaitFor([&] { return server.ClosedCount() == 1; }));
+    delete download;
 }
 
 void TDemoServerTest::RequestsCutIntoSingleBytes()
