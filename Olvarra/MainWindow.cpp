@@ -142,7 +142,12 @@ TMainForm::~TMainForm()
 void TMainForm::CreateControls()
 {
     setWindowTitle(DesignCaption);
+    // The designed font; where it is missing, the narrow sans fonts come closest to its
+    // metrics, so the designed control sizes still hold their captions.
     QFont designFont(QStringLiteral("MS Sans Serif"), 8);
+    designFont.setFamilies({QStringLiteral("MS Sans Serif"), QStringLiteral("Microsoft Sans Serif"),
+                            QStringLiteral("Liberation Sans Narrow"), QStringLiteral("Arial"),
+                            QStringLiteral("Liberation Sans"), QStringLiteral("DejaVu Sans Condensed")});
     designFont.setStyleHint(QFont::SansSerif);
     setFont(designFont);
     move(DesignLeft, DesignTop);
