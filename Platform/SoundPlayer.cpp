@@ -3,7 +3,7 @@
 #include <QApplication>
 #include <QSoundEffect>
 #include <QUrl>
-#include <memory>
+#include <QPointer>
 
 namespace {
 
@@ -13,8 +13,13 @@ public:
     {
         // One effect, reused: the same file is chosen again and again, and setting an equal
         // source again does not reload it. QSoundEffect loads and plays in the background.
-        if (!Effect)
-            Effect = std::make_unique<QSoundEffect>();
+        // Owned by the application, so it goes before the application does, not after it
+        // with the other statics.
+        if (!Effect) {
+            if (!qApp)
+                return;
+            Effect = new QSoundEffect(qApp);
+        }
         const QUrl url = QUrl::fromLocalFile(path);
         if (Effect->source() != url)
             Effect->setSource(url);
@@ -24,7 +29,7 @@ public:
     void Beep() override { QApplication::beep(); }
 
 private:
-    std::unique_ptr<QSoundEffect> Effect;
+    QPointer<QSoundEffect> Effect;
 };
 
 TSoundPlayer* Installed = nullptr;
