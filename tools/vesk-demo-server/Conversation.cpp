@@ -131,8 +131,8 @@ void TConversation::ReadOpeningCommand()
                 JsonString(line) + "}");
         const QByteArray& expected = OpeningLines == 0 ? OpeningLine1 : OpeningLine2;
         if (line != expected) {
-            Close("unexpected opening line \"" + line + "\" (this server only speaks \"" +
-                  expected + "\")");
+            Close("unexpected opening line " + JsonString(line.left(80)) +
+                  " (this server only speaks \"" + expected + "\")");
             return;
         }
         ++OpeningLines;
