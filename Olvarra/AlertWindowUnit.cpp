@@ -114,12 +114,15 @@ TAlertForm::TAlertForm(TMainConnection& connection, QWidget* parent)
     : QWidget(parent, Qt::Tool | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint),
       Impl(std::make_unique<TImpl>())
 {
-    // Closing only hides the window (no delete on close): its alerts keep arriving.
+    // Closing only hides the window (no delete on close): its alerts keep arriving. Nor does
+    // closing the last visible alert window end the program; only the main window does.
+    setAttribute(Qt::WA_QuitOnClose, false);
     move(36, 36);
     resize(393, 480);
     setWindowTitle(QStringLiteral("Alerts"));
 
     ExpireBollingersTimer = new QTimer(this);
+    ExpireBollingersTimer->setObjectName(QStringLiteral("ExpireBollingersTimer"));
     ExpireBollingersTimer->setInterval(1000);
     connect(ExpireBollingersTimer, &QTimer::timeout, this, [this]() {
         Guarded("AlertWindowUnit, TAlertForm.ExpireBollingersTimerTimer", [this]() { ExpireBollingersTimerTimer(); });
@@ -127,15 +130,20 @@ TAlertForm::TAlertForm(TMainConnection& connection, QWidget* parent)
     ExpireBollingersTimer->start();
 
     ClearPopup = new QMenu(this);
+    ClearPopup->setObjectName(QStringLiteral("ClearPopup"));
     ClearWindowMenuItem = ClearPopup->addAction(QStringLiteral("Clear Window"));
+    ClearWindowMenuItem->setObjectName(QStringLiteral("ClearWindowMenuItem"));
     connect(ClearWindowMenuItem, &QAction::triggered, this, [this]() {
         Guarded("AlertWindowUnit, TAlertForm.ClearWindowMenuItemClick", [this]() { ClearWindowMenuItemClick(); });
     });
 
     WexMenu = new QMenu(this);
+    WexMenu->setObjectName(QStringLiteral("WexMenu"));
     FreezeAction = WexMenu->addAction(QStringLiteral("Freeze"));
+    FreezeAction->setObjectName(QStringLiteral("FreezeAction"));
     FreezeAction->setCheckable(true);
     SortNowAction = WexMenu->addAction(QStringLiteral("Sort Now"));
+    SortNowAction->setObjectName(QStringLiteral("SortNowAction"));
     connect(FreezeAction, &QAction::triggered, this, [this]() {
         Guarded("AlertWindowUnit, TAlertForm.FreezeActionExecute", [this]() { FreezeActionExecute(); });
     });
