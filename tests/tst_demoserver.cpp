@@ -223,6 +223,8 @@ private Q_SLOTS:
     void IndependentClientTunnel();
     void TunnelThroughHttpProxy();
     void TunnelWithQtHttpClient();
+    void UploadsThatCannotApply_data();
+    void UploadsThatCannotApply();
     void RequestsCutIntoSingleBytes();
     void BrokenClientStreamsAreDropped_data();
     void BrokenClientStreamsAreDropped();
@@ -393,6 +395,61 @@ void TDemoServerTest::TunnelWithQtHttpClient()
     download->abort();
     QVERIFY(server.WaitFor([&] { return server.ClosedCount() == 1; }));
     delete download;
+}
+
+void TDemoServerTest::UploadsThatCannotApply_data()
+{
+    QTest::addColumn<QByteArray>("request");  // "<session>" stands for the open tunnel's id
+    QTest::addColumn<QByteArray>("statusLine");
+    QTest::newRow("not P64") << QByteArray("POST /upload?session=<session> HTTP/1.0\r\n"
+                                           "Content-Length: 19\r\n\r\nsequence=0&body=a+b")
+                             << QByteArray("HTTP/1.0 400 Bad Request");
+    QTest::newRow("no sequence") << QByteArray("POST /upload?session=<session> HTTP/1.0\r\n"
+                                               "Content-Length: 7\r\n\r\nbody=ab")
+                                 << QByteArray("HTTP/1.0 400 Bad Request");
+    QTest::newRow("unknown session") << QByteArray("POST /upload?session=nope HTTP/1.0\r\n"
+                                                   "Content-Length: 18\r\n\r\nsequence=0&body=ab")
+                                     << QByteArray("HTTP/1.0 404 Not Found");
+    QTest::newRow("no length") << QByteArray("POST /upload?session=<session> HTTP/1.0\r\n\r\n")
+                               << QByteArray("HTTP/1.0 411 Length Required");
+    QTest::newRow("too long") << QByteArray("POST /upload?session=<session> HTTP/1.0\r\n"
+                                            "Content-Length: 99999999\r\n\r\n")
+                              << QByteArray("HTTP/1.0 413 Payload Too Large");
+    QTest::newRow("gap") << QByteArray("POST http://127.0.0.1/upload?session=<session> HTTP/1.1\r\n"
+                                       "Content-Length: 18\r\n\r\nsequence=1&body=ab")
+                         << QByteArray("HTTP/1.0 409 Conflict");
+    QTest::newRow("other method") << QByteArray("HEAD /tunnel HTTP/1.0\r\n\r\n")
+                                  << QByteArray("HTTP/1.0 405 Method Not Allowed");
+}
+
+void TDemoServerTest::UploadsThatCannotApply()
+{
+    QFETCH(QByteArray, request);
+    QFETCH(QByteArray, statusLine);
+    TDemoServer server(Strings({"--rate", "0"}));
+    QVERIFY2(server.IsRunning(), server.Problem().constData());
+    QTcpSocket tunnel;
+    tunnel.connectToHost(QStringLiteral("127.0.0.1"), server.ServerPort());
+    tunnel.write("GET /tunnel HTTP/1.0\r\n\r\n");
+    QByteArray handshake;
+    QVERIFY(server.WaitFor([&] {
+        handshake += tunnel.readAll();
+        return handshake.contains("session=") && handshake.endsWith("\r\n");
+    }));
+    const QByteArray session = handshake.mid(handshake.indexOf("session=") + 8).trimmed();
+
+    QTcpSocket upload;
+    upload.connectToHost(QStringLiteral("127.0.0.1"), server.ServerPort());
+    upload.write(request.replace("<session>", session));
+    QByteArray answer;
+    QVERIFY(server.WaitFor([&] {
+        answer += upload.readAll();
+        return upload.state() == QAbstractSocket::UnconnectedState;
+    }));
+    QCOMPARE(answer.left(answer.indexOf("\r\n")), statusLine);
+    // Nothing of it reached the conversation, which is still open.
+    QCOMPARE(server.Requests().size(), 0);
+    QCOMPARE(tunnel.state(), QAbstractSocket::ConnectedState);
 }
 
 void TDemoServerTest::RequestsCutIntoSingleBytes()
