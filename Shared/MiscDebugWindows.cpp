@@ -45,6 +45,9 @@ void TMiscDebugWindow::Timer1Timer()
 {
     TimerArmed = false;
     Timer1->stop();
+    // A tick with nothing queued adds no empty line.
+    if (PendingText.isEmpty())
+        return;
     QString text = PendingText;
     PendingText.clear();
     text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
