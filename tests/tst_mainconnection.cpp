@@ -151,7 +151,7 @@ void TestMainConnection::AlertsReachEveryListener()
 
 void TestMainConnection::ClosedConversationReplacedWithSessionId()
 {
-    TConnectionRig rig({"--no-alerts", "--close-after", "400"});
+    TConnectionRig rig({"--no-alerts", "--close-after", "800"});
     QVERIFY2(rig.Server.IsRunning(), rig.Server.Problem().constData());
     TMainConnection& c = *rig.Connection;
     rig.Login();
@@ -195,7 +195,7 @@ void TestMainConnection::SilentServerGivenUpAfter25Ticks()
 
 void TestMainConnection::StopShowsTextAndHoldsUntilLogin()
 {
-    TConnectionRig rig({"--no-alerts", "--stop", "Account suspended", "--close-after", "300"});
+    TConnectionRig rig({"--no-alerts", "--stop", "Account suspended", "--close-after", "800"});
     QVERIFY2(rig.Server.IsRunning(), rig.Server.Problem().constData());
     TMainConnection& c = *rig.Connection;
     rig.Login();
