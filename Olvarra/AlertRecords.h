@@ -2,7 +2,7 @@
 // The alert row records and how message text becomes their fields. Absent or malformed
 // numbers are NaN, absent or malformed whole numbers 0; an alert is never rejected for them.
 
-#include "Olvarra/NumberText.h"
+#include "Platform/NumberText.h"
 #include "Olvarra/RowLists.h"
 
 #include <QByteArray>

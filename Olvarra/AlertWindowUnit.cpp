@@ -3,7 +3,7 @@
 #include "Olvarra/BollingerGrid.h"
 #include "Olvarra/ConfigFile.h"
 #include "Olvarra/MainConnectionUnit.h"
-#include "Olvarra/NumberText.h"
+#include "Platform/NumberText.h"
 #include "Olvarra/PointsTopListGrid.h"
 #include "Olvarra/QuickStrikeGrid.h"
 #include "Olvarra/RookGrid.h"

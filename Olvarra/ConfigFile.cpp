@@ -1,6 +1,6 @@
 #include "Olvarra/ConfigFile.h"
 
-#include "Olvarra/NumberText.h"
+#include "Platform/NumberText.h"
 
 #include <QFile>
 

@@ -289,7 +289,7 @@ void TMainForm::CreateAlertWindows()
     const int count = std::max(0, Config.ReadInteger("General", "window count", 0));
     AlertWindows.reserve(size_t(count));
     for (int i = 0; i < count; ++i) {
-        auto* window = new TAlertForm(nullptr);
+        auto* window = new TAlertForm(*Connection, nullptr);
         window->setFont(FontDialog1Font);
         window->LoadSettings(Config, "Alert Window " + QByteArray::number(i));
         AlertWindows.push_back(window);

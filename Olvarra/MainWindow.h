@@ -6,6 +6,7 @@
 // keeps the user's choices in the per-user settings store.
 
 #include "Olvarra/ConfigFile.h"
+#include "Olvarra/QuickstrikeExclude.h"
 
 #include <QFont>
 #include <QPointer>
@@ -24,7 +25,6 @@ class QTabWidget;
 class TAlertForm;
 class TMainConnection;
 class TPriceSpikeSignal;
-class TQuickstrikeExcludeForm;
 class TSettingsStore;
 
 // Where the main window gets what it reads. The defaults are the program's own: Vesk.ini in

@@ -1,7 +1,7 @@
 #include "Olvarra/WexGridFull.h"
 
 #include "Olvarra/ExternalLinkingUnit.h"
-#include "Olvarra/NumberText.h"
+#include "Platform/NumberText.h"
 #include "Olvarra/PriceSpikeSound.h"
 #include "Platform/Clock.h"
 #include "Platform/VeskError.h"

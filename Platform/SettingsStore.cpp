@@ -1,5 +1,7 @@
 #include "Platform/SettingsStore.h"
 
+#include "Platform/NumberText.h"
+
 #include <QSettings>
 #include <limits>
 
@@ -10,54 +12,15 @@ bool IsText(const QVariant& value)
     return value.typeId() == QMetaType::QString || value.typeId() == QMetaType::QByteArray;
 }
 
-// Optional blanks and sign, then decimal digits, or hex digits after "$", "x" or "0x": the
-// same whole numbers the configuration file takes. Outside 32 bits is not a number.
+// A text value holding a whole number (the same forms the configuration file takes) reads
+// as that number; outside 32 bits it is not one.
 bool ParseWhole(const QString& text, qint32& result)
 {
-    qsizetype i = 0;
-    const qsizetype n = text.size();
-    while (i < n && text[i] == u' ')
-        ++i;
-    bool negative = false;
-    if (i < n && (text[i] == u'+' || text[i] == u'-')) {
-        negative = text[i] == u'-';
-        ++i;
-    }
-    int base = 10;
-    if (i < n && text[i] == u'$') {
-        base = 16;
-        ++i;
-    } else if (i < n && (text[i] == u'x' || text[i] == u'X')) {
-        base = 16;
-        ++i;
-    } else if (i + 1 < n && text[i] == u'0' && (text[i + 1] == u'x' || text[i + 1] == u'X')) {
-        base = 16;
-        i += 2;
-    }
-    if (i >= n)
-        return false;
-    qint64 value = 0;
-    for (; i < n; ++i) {
-        const char16_t c = text[i].unicode();
-        int digit;
-        if (c >= u'0' && c <= u'9')
-            digit = c - u'0';
-        else if (base == 16 && c >= u'a' && c <= u'f')
-            digit = c - u'a' + 10;
-        else if (base == 16 && c >= u'A' && c <= u'F')
-            digit = c - u'A' + 10;
-        else
-            return false;
-        value = value * base + digit;
-        if (value > qint64(std::numeric_limits<qint32>::max()) + 1)
-            return false;
-    }
-    if (negative)
-        value = -value;
-    if (value > std::numeric_limits<qint32>::max() || value < std::numeric_limits<qint32>::min())
-        return false;
-    result = qint32(value);
-    return true;
+    bool ok = false;
+    const qint32 value = WholeNumber(text.toLatin1(), 0, &ok);
+    if (ok)
+        result = value;
+    return ok;
 }
 
 } // namespace

@@ -6,7 +6,6 @@
 #include "Olvarra/AlertWindowUnit.h"
 #include "Olvarra/BollingerGrid.h"
 #include "Olvarra/MainConnectionUnit.h"
-#include "Olvarra/QuickstrikeExclude.h" // before MainWindow.h, which keeps a QPointer to it
 #include "Olvarra/MainWindow.h"
 #include "Olvarra/PointsTopListGrid.h"
 #include "Olvarra/QuickStrikeGrid.h"

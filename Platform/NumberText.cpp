@@ -1,4 +1,4 @@
-#include "Olvarra/NumberText.h"
+#include "Platform/NumberText.h"
 
 #include <charconv>
 #include <cmath>
