@@ -52,6 +52,8 @@ public:
     qint32 GetFailureCount() const { return FailureCount; }
     // Bytes given to Send and not yet packed into an upload.
     qsizetype PendingSendBytes() const { return SendBuffer.size() - SendOffset; }
+    // Bytes received and not yet handed out (while connecting: the handshake so far).
+    qsizetype BufferedReceiveBytes() const { return ReceiveBuffer.size(); }
     const THttpRequest& GetDownloadRequest() const { return *DownloadRequest; }
     const THttpRequest& GetUploadRequest() const { return *UploadRequest; }
 
