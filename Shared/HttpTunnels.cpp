@@ -202,12 +202,16 @@ void THttpTunnel::CheckForSend()
         // Busy with the last one; its end requests another wake-up. Nothing has been taken
         // from SendBuffer yet, so nothing is lost meanwhile.
         return;
-    default:
+    default: {
+        QPointer<THttpTunnel> self(this);
         RaiseDiagnostic("HTTP Not Ready on Write:  " + StatusText(*UploadRequest) + ", State=" +
                         QByteArray::number(int(UploadRequest->GetState())));
+        if (!self)
+            return;
         UploadState = UploadStopped;
         Close();
         return;
+    }
     }
 
     if (!resend) {
