@@ -508,17 +508,27 @@ void TstHttpTunnel::requestObjectBusyAbortAndDestruction()
 
 void TstHttpTunnel::conversationThroughTheDemoServer_data()
 {
-    QTest::addColumn<bool>("viaProxy");
-    QTest::newRow("direct") << false;
-    QTest::newRow("through an HTTP proxy") << true;
+    QTest::addColumn<QByteArray>("path");
+    QTest::newRow("direct") << QByteArray("direct");
+    QTest::newRow("through an HTTP proxy") << QByteArray("http");
+    QTest::newRow("through an HTTP proxy with a password") << QByteArray("http password");
+    QTest::newRow("through SOCKS 5") << QByteArray("socks5");
 }
 
 void TstHttpTunnel::conversationThroughTheDemoServer()
 {
-    QFETCH(bool, viaProxy);
-    TTinyProxy proxy;
-    if (viaProxy)
-        VESK_START_PROXY(proxy);
+    QFETCH(QByteArray, path);
+    TTinyProxy httpProxy;
+    TDanteProxy socksProxy(TDanteProxy::Socks5NoAuth);
+    if (path == "http")
+        VESK_START_PROXY(httpProxy);
+    if (path == "http password" && !httpProxy.Start("tunneller", "s3cret")) {
+        if (httpProxy.ShouldSkip())
+            QSKIP(qPrintable(httpProxy.Why()));
+        QFAIL(qPrintable(httpProxy.Why()));
+    }
+    if (path == "socks5")
+        VESK_START_PROXY(socksProxy);
     TDemoServer server;
     QVERIFY2(server.IsRunning(), server.Problem().constData());
 
@@ -529,9 +539,17 @@ void TstHttpTunnel::conversationThroughTheDemoServer()
     talk.UseHttpTunnel = true;
     talk.HttpTunnelUrl = server.TunnelUrl().toLatin1();
     talk.TunnelTimeout = 10000;
-    if (viaProxy) {
+    if (path.startsWith("http")) {
         talk.HttpProxyHost = "127.0.0.1";
-        talk.HttpProxyPort = proxy.Port();
+        talk.HttpProxyPort = httpProxy.Port();
+        if (path == "http password") {
+            talk.HttpProxyUserName = "tunneller";
+            talk.HttpProxyPassword = "s3cret";
+        }
+    } else if (path == "socks5") {
+        talk.SocksServer = "127.0.0.1";
+        talk.SocksPort = socksProxy.Port();
+        talk.SocksLevel = 5;
     }
     talk.OnDiagnostic = [&](const QByteArray& text) { diagnostics.append(text); };
     talk.SendMessage(MakeMessage({"command", "login", "username", "x", "password", "y", "session_id", ""}), true,
@@ -554,8 +572,10 @@ void TstHttpTunnel::conversationThroughTheDemoServer()
         QCOMPARE(posts[i].Sequence, qint64(i));
         QCOMPARE(posts[i].Status, 200);
     }
-    if (viaProxy)
-        QVERIFY2(proxy.Log().contains("/upload"), proxy.Log().constData());
+    if (path.startsWith("http"))
+        QVERIFY2(httpProxy.Log().contains("/upload"), httpProxy.Log().constData());
+    if (path == "socks5")
+        QVERIFY2(socksProxy.CarriedConnectionTo(server.ServerPort()), socksProxy.Log().constData());
 }
 
 QTEST_MAIN(TstHttpTunnel)
