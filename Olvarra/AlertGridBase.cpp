@@ -245,6 +245,18 @@ void TAlertGridBase::DrawTextRight(const QString& s)
     DrawTextAt(rect.left() + std::max(rect.width() - Cell.FontMetrics().horizontalAdvance(s), 0), s);
 }
 
+void TAlertGridBase::DrawFixedRight(double x, int decimals)
+{
+    if (!std::isnan(x))
+        DrawTextRight(Cell.FormatFixed(x, decimals));
+}
+
+void TAlertGridBase::DrawCountRight(qint32 n, TCellText::TCountStyle style)
+{
+    if (n > 0)
+        DrawTextRight(Cell.FormatCount(n, style));
+}
+
 void TAlertGridBase::DrawTextCentered(const QString& s)
 {
     const QRect& rect = Cell.TextRect();

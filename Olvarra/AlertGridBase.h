@@ -112,6 +112,10 @@ protected:
     void DrawTextLeft(const QString& s);
     void DrawTextRight(const QString& s);
     void DrawTextCentered(const QString& s);
+    // Right-aligned number columns: an absent value (NaN) leaves the cell empty.
+    void DrawFixedRight(double x, int decimals);
+    // Right-aligned whole-number columns: 0 or less leaves the cell empty.
+    void DrawCountRight(qint32 n, TCellText::TCountStyle style);
 
     // The grid's font with a normal style, as cells are painted.
     const QFont& CellFont() const { return PaintFont; }

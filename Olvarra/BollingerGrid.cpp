@@ -58,20 +58,17 @@ void TBollingerGrid::DrawCell(QPainter& canvas, int col, int row, const QRect& r
         break;
     case 1:
         BeginCell(canvas, rect, false, background, SignColor(e.Last));
-        if (!std::isnan(e.Last))
-            DrawTextRight(Cell.FormatFixed(e.Last, 2));
+        DrawFixedRight(e.Last, 2);
         break;
     case 2: {
         const double change = e.Last - e.PrevClose;
         BeginCell(canvas, rect, false, background, SignColor(change));
-        if (!std::isnan(change))
-            DrawTextRight(Cell.FormatFixed(change, 2));
+        DrawFixedRight(change, 2);
         break;
     }
     case 3:
         BeginCell(canvas, rect, false, background, SignColor(e.DistFromBB));
-        if (!std::isnan(e.DistFromBB))
-            DrawTextRight(Cell.FormatFixed(e.DistFromBB, 2));
+        DrawFixedRight(e.DistFromBB, 2);
         break;
     default:
         BeginCell(canvas, rect, false, background, clWhite);

@@ -51,8 +51,7 @@ void TPointsTopListGrid::DrawCell(QPainter& canvas, int col, int row, const QRec
         DrawTextLeft(Cell.FitText(CellString(e.Symbol)));
         break;
     case 1:
-        if (!std::isnan(e.Last))
-            DrawTextRight(Cell.FormatFixed(e.Last, 2));
+        DrawFixedRight(e.Last, 2);
         break;
     case 2:
         // A change without a price to go with it is not shown.

@@ -68,8 +68,7 @@ void TQuickStrikeGrid::DrawCell(QPainter& canvas, int col, int row, const QRect&
         DrawTextLeft(Cell.FitText(CellString(e.Symbol)));
         break;
     case 1:
-        if (!std::isnan(e.Last))
-            DrawTextRight(Cell.FormatFixed(e.Last, 2));
+        DrawFixedRight(e.Last, 2);
         break;
     case 2:
         if (!std::isnan(e.Last) && !std::isnan(e.PrevClose))

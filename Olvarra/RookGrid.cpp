@@ -60,24 +60,19 @@ void TRookGrid::DrawCell(QPainter& canvas, int col, int row, const QRect& rect, 
         DrawTextLeft(Cell.FitText(CellString(e.Symbol)));
         break;
     case 2:
-        if (!std::isnan(e.Change))
-            DrawTextRight(Cell.FormatFixed(e.Change, 1));
+        DrawFixedRight(e.Change, 1);
         break;
     case 3:
-        if (e.Volume > 0)
-            DrawTextRight(Cell.FormatCount(e.Volume, TCellText::csGrouped));
+        DrawCountRight(e.Volume, TCellText::csGrouped);
         break;
     case 4:
-        if (!std::isnan(e.RV))
-            DrawTextRight(Cell.FormatFixed(e.RV, 2));
+        DrawFixedRight(e.RV, 2);
         break;
     case 5:
-        if (!std::isnan(e.BB))
-            DrawTextRight(Cell.FormatFixed(e.BB, 2));
+        DrawFixedRight(e.BB, 2);
         break;
     case 6:
-        if (e.Count > 0)
-            DrawTextRight(Cell.FormatCount(e.Count, TCellText::csGrouped));
+        DrawCountRight(e.Count, TCellText::csGrouped);
         break;
     default:
         break;

@@ -53,24 +53,19 @@ void TTamberGrid::DrawCell(QPainter& canvas, int col, int row, const QRect& rect
         DrawTextLeft(Cell.FitText(CellString(e.Symbol)));
         break;
     case 2:
-        if (!std::isnan(e.Last))
-            DrawTextRight(Cell.FormatFixed(e.Last, 1));
+        DrawFixedRight(e.Last, 1);
         break;
     case 3:
-        if (!std::isnan(e.PercentChange))
-            DrawTextRight(Cell.FormatFixed(e.PercentChange, 1));
+        DrawFixedRight(e.PercentChange, 1);
         break;
     case 4:
-        if (!std::isnan(e.Change))
-            DrawTextRight(Cell.FormatFixed(e.Change, 1));
+        DrawFixedRight(e.Change, 1);
         break;
     case 5:
-        if (e.Volume > 0)
-            DrawTextRight(Cell.FormatCount(e.Volume, TCellText::csGrouped));
+        DrawCountRight(e.Volume, TCellText::csGrouped);
         break;
     case 6:
-        if (e.Count > 0)
-            DrawTextRight(Cell.FormatCount(e.Count, TCellText::csGrouped));
+        DrawCountRight(e.Count, TCellText::csGrouped);
         break;
     default:
         break;

@@ -410,15 +410,13 @@ void TWexTopListFullGrid::DrawValue(const TWexTopListEntry& entry, int logical)
     case lcVolume:
     case lcCount: {
         const qint32 n = logical == lcVolume ? entry.Volume : entry.Count;
-        if (n > 0)
-            DrawTextRight(Cell.FormatCount(n, TCellText::csGrouped));
+        DrawCountRight(n, TCellText::csGrouped);
         return;
     }
     default:
         return; // a column number the grid does not know stays empty
     }
-    if (!std::isnan(x))
-        DrawTextRight(Cell.FormatFixed(x, decimals));
+    DrawFixedRight(x, decimals);
 }
 
 void TWexTopListFullGrid::DrawDot(QPainter& canvas, double v, TColor colour, TColor background,
