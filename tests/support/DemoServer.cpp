@@ -6,6 +6,8 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QTest>
+#include <csignal>
+#include <sys/prctl.h>
 
 namespace {
 
@@ -39,6 +41,8 @@ TDemoServer::TDemoServer(const QStringList& extraArguments, int startTimeoutMs)
     arguments += extraArguments;
     Process.setProgram(program);
     Process.setArguments(arguments);
+    // The server dies with the test, even one that crashed before its fixture could stop it.
+    Process.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGKILL); });
     Process.start();
     if (!Process.waitForStarted(startTimeoutMs)) {
         StartProblem = "cannot start " + program.toLocal8Bit() + ": " +

@@ -5,6 +5,8 @@
 #include <QFile>
 #include <QHostAddress>
 #include <QProcess>
+#include <csignal>
+#include <sys/prctl.h>
 #include <QStandardPaths>
 #include <QTcpServer>
 #include <QTcpSocket>
@@ -98,8 +100,12 @@ bool TProxyProcess::Launch(const QString& program, const QStringList& arguments,
     Console.clear();
     Process = std::make_unique<QProcess>();
     Process->setProcessChannelMode(QProcess::MergedChannels);
-    // A group of its own, so Stop reaches the workers a proxy forks as well.
-    Process->setChildProcessModifier([] { ::setsid(); });
+    // A group of its own, so Stop reaches the workers a proxy forks as well; and it dies with
+    // the test, even one that crashed before its fixture could stop it.
+    Process->setChildProcessModifier([] {
+        ::setsid();
+        ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+    });
     Process->start(program, arguments);
     if (!Process->waitForStarted(5000))
         return Fail(QStringLiteral("%1 did not start: %2").arg(program, Process->errorString()));
