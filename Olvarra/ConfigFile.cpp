@@ -16,7 +16,8 @@ TConfigFile TConfigFile::FromText(const QByteArray& text)
 {
     TConfigFile result;
     QHash<QByteArray, QByteArray>* section = nullptr; // none until the first "[name]" line
-    qsizetype start = 0;
+    // An editor may put a UTF-8 byte-order mark before the first section line.
+    qsizetype start = text.startsWith("\xEF\xBB\xBF") ? 3 : 0;
     const qsizetype n = text.size();
     while (start < n) {
         qsizetype end = start;

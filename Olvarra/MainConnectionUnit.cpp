@@ -19,6 +19,15 @@ constexpr int WatchdogTicks = 24;
 // this machine.
 const char DefaultServerAddress[] = "127.0.0.1:9339";
 
+// The user's long time format, as the status shows it. Qt's long format adds the time zone
+// ("22:28:22 UTC"), which a clock reading on the status line does not need.
+QString LongTimeText(const QTime& time)
+{
+    QString format = QLocale::system().timeFormat(QLocale::LongFormat);
+    format.remove(QLatin1Char('t'));
+    return QLocale::system().toString(time, format.trimmed());
+}
+
 bool CategoryLess(const QByteArray& a, const QByteArray& b)
 {
     return qstricmp(a.constData(), b.constData()) < 0;
@@ -254,8 +263,7 @@ void TMainConnection::PingResponse(bool success, const QByteArray&, const TMessa
     if (!success || Stopped)
         return;
     TicksWithoutPing = 0;
-    SetStatus(QStringLiteral("Working:  ")
-              + QLocale::system().toString(Clock().LocalNow().time(), QLocale::LongFormat));
+    SetStatus(QStringLiteral("Working:  ") + LongTimeText(Clock().LocalNow().time()));
 }
 
 TMainConnection& MainConnection()

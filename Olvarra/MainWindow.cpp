@@ -276,12 +276,23 @@ void TMainForm::FormCreate(const TMainFormSetup& setup)
     RestoreAlertWindowPlacements();
 }
 
+void TMainForm::resizeEvent(QResizeEvent* event)
+{
+    QWidget::resizeEvent(event);
+    // The page control fills the window; the pages' own controls follow their anchors.
+    if (PageControl1)
+        PageControl1->setGeometry(rect());
+}
+
 void TMainForm::SetTitle()
 {
     const QString title = QString::fromLatin1(Config.ReadString("General", "title", DesignCaption.toLatin1()))
                           + VersionSuffix;
+    // Only the main window carries the title. Qt's application display name would be appended
+    // to every other window's caption on X11 ("Fake Data — <title>"), which the windows'
+    // designed captions do not have; where each window has its own task-bar entry, the main
+    // window's entry shows the title.
     setWindowTitle(title);
-    QGuiApplication::setApplicationDisplayName(title);
 }
 
 void TMainForm::CreateAlertWindows()
@@ -392,7 +403,7 @@ void TMainForm::AlertWindowsListBoxDblClick()
         return;
     TAlertForm* window = AlertWindows[size_t(index)];
     if (window->isMinimized())
-        window->setWindowState(window->windowState() & ~Qt::WindowMinimized);
+        window->setWindowState(Qt::WindowNoState); // restored to normal, not to maximised
     window->show();
     window->raise();
     window->activateWindow();

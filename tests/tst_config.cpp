@@ -50,6 +50,10 @@ void TestConfig::SyntaxBlanksCaseAndComments()
     // Lone CR line ends too.
     QCOMPARE(config.ReadString("Connection", "address"), QByteArray("host:1"));
     QCOMPARE(config.ReadString("Nowhere", "address", "fallback"), QByteArray("fallback"));
+
+    // A file saved with a UTF-8 byte-order mark still starts with its first section.
+    const TConfigFile marked = TConfigFile::FromText("\xEF\xBB\xBF[General]\r\nwindow count=2\r\n");
+    QCOMPARE(marked.ReadInteger("General", "window count", 0), 2);
 }
 
 void TestConfig::EmptyValueIsNotTheDefault()

@@ -51,9 +51,13 @@ struct TConnectionRig {
     std::unique_ptr<TMainConnection> Connection;
 };
 
-QString WorkingText(const TManualClock& clock)
+// "Working:  " and the local time of the answer in the user's long format, without the time
+// zone that Qt's long format would add.
+bool IsWorkingText(const QString& status, const TManualClock& clock)
 {
-    return QStringLiteral("Working:  ") + QLocale::system().toString(clock.LocalNow().time(), QLocale::LongFormat);
+    const QDateTime now = clock.LocalNow();
+    return status.startsWith(QStringLiteral("Working:  ")) && status.contains(now.time().toString(QStringLiteral("mm:ss")))
+           && !status.contains(now.timeZoneAbbreviation());
 }
 
 } // namespace
@@ -116,7 +120,7 @@ void TestMainConnection::LoginListenSubscribePingInOrder()
     c.Tick();
     QVERIFY(rig.Server.WaitForRequests("ping", 2));
     QVERIFY(rig.Server.WaitFor([&] { return c.GetStatus().startsWith("Working:  "); }));
-    QCOMPARE(c.GetStatus(), WorkingText(rig.ManualClock));
+    QVERIFY2(IsWorkingText(c.GetStatus(), rig.ManualClock), qPrintable(c.GetStatus()));
     QCOMPARE(rig.Server.RequestsWith("ping").size(), 2);
     QCOMPARE(c.GetTicksWithoutPing(), 0);
     QVERIFY(!c.GetSessionId().isEmpty());
@@ -270,7 +274,7 @@ void TestMainConnection::WallClockSetBackKeepsPinging()
         c.Tick();
         QVERIFY(rig.Server.WaitForRequests("ping", ping));
     }
-    QVERIFY(rig.Server.WaitFor([&] { return c.GetStatus() == WorkingText(rig.ManualClock); }));
+    QVERIFY(rig.Server.WaitFor([&] { return IsWorkingText(c.GetStatus(), rig.ManualClock); }));
     QCOMPARE(c.GetTicksWithoutPing(), 0);
 }
 

@@ -202,7 +202,7 @@ void TestMainForm::TitleAndMissingConfiguration()
     setup.Connection = &connection;
     TMainForm form(setup);
     QCOMPARE(form.windowTitle(), QString("Reraduv Ezerid 1.1.31"));
-    QCOMPARE(QGuiApplication::applicationDisplayName(), QString("Reraduv Ezerid 1.1.31"));
+    QVERIFY(QGuiApplication::applicationDisplayName() != QString("Reraduv Ezerid 1.1.31"));
     QVERIFY(form.GetAlertWindows().empty());
     QVERIFY(form.QuickStrikeExcludeButton->isHidden());
     QVERIFY(form.PriceSpikeSoundCheckBox->isHidden());
@@ -375,6 +375,17 @@ void TestMainForm::ListBoxDoubleClickShowsWindow()
     QTest::mouseDClick(list->viewport(), Qt::LeftButton, {}, second);
     QVERIFY(rig.Window(1)->isVisible());
     QVERIFY(!rig.Window(1)->isMinimized());
+
+    // Also one that was maximised before it was minimised: normal, not maximised.
+    rig.Window(1)->setWindowState(Qt::WindowMaximized | Qt::WindowMinimized);
+    QTest::mouseDClick(list->viewport(), Qt::LeftButton, {}, second);
+    QCOMPARE(rig.Window(1)->windowState(), Qt::WindowNoState);
+
+    // The page control fills the main window at any size, and the list box follows it.
+    const QSize listBefore = list->size();
+    form.resize(form.width() + 100, form.height() + 60);
+    QCOMPARE(form.PageControl1->geometry(), form.rect());
+    QTRY_COMPARE(list->size(), listBefore + QSize(100, 60));
 }
 
 void TestMainForm::OptionalControlsAndSoundButton()
