@@ -222,6 +222,19 @@ void TAlertGridBase::DrawHeaderCell(QPainter& canvas, const QRect& cellRect, con
     DrawTextCentered(Cell.FitText(caption));
 }
 
+void TAlertGridBase::DrawHeaderCell(QPainter& canvas, const QRect& cellRect, int col, const char* const* captions,
+                                    int count)
+{
+    DrawHeaderCell(canvas, cellRect, col >= 0 && col < count ? QString::fromLatin1(captions[col]) : QString());
+}
+
+void TAlertGridBase::MeasureSampleColumns(const char* const* samples, int count)
+{
+    for (int col = 0; col < count; ++col)
+        if (samples[col])
+            SetColWidths(col, MeasureColumn(QString::fromLatin1(samples[col])));
+}
+
 void TAlertGridBase::DrawTextAt(int x, const QString& s)
 {
     if (!Canvas || s.isEmpty())

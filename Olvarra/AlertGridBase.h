@@ -95,6 +95,9 @@ public:
     int MeasureRowHeight() const;                 // "Xy()" + 4
     int MeasureColumn(const QString& sample) const; // sample + 16, or + 12 without Ctl3D
     void MeasureDefaultRowHeight() { SetDefaultRowHeight(MeasureRowHeight()); }
+    // Columns 0 .. count - 1 take their samples' measured widths; a column without a sample
+    // (a null entry) keeps the width it has.
+    void MeasureSampleColumns(const char* const* samples, int count);
 
 protected:
     // The common frame of a cell: normal font style, fill with the background, raised edge and
@@ -107,6 +110,8 @@ protected:
                    TColor text);
     // A header cell in the usual colours with the caption fitted and centred.
     void DrawHeaderCell(QPainter& canvas, const QRect& cellRect, const QString& caption);
+    // The same, with the caption of column col from a table of count captions (empty past it).
+    void DrawHeaderCell(QPainter& canvas, const QRect& cellRect, int col, const char* const* captions, int count);
 
     // Transparent text, vertically centred, clipped to the text rectangle.
     void DrawTextLeft(const QString& s);

@@ -13,8 +13,7 @@ TBollingerGrid::TBollingerGrid(QWidget* owner) : TRowGrid(owner, ColumnCount)
     SetExtraColumnTitle("BBand");
     if (owner) {
         MeasureDefaultRowHeight();
-        for (int col = 0; col < ColumnCount; ++col)
-            SetColWidths(col, MeasureColumn(QString::fromLatin1(Samples[col])));
+        MeasureSampleColumns(Samples, ColumnCount);
     }
 }
 

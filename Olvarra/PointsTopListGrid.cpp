@@ -23,9 +23,7 @@ void TPointsTopListGrid::ShowVolumeColumn()
 
 void TPointsTopListGrid::MeasureColumns()
 {
-    const int columns = std::min(ColCount(), 4);
-    for (int col = 0; col < columns; ++col)
-        SetColWidths(col, MeasureColumn(QString::fromLatin1(Samples[col])));
+    MeasureSampleColumns(Samples, std::min(ColCount(), 4));
     InvalidateGrid();
 }
 
@@ -39,7 +37,7 @@ void TPointsTopListGrid::FontChanged()
 void TPointsTopListGrid::DrawCell(QPainter& canvas, int col, int row, const QRect& rect, bool fixed)
 {
     if (fixed) {
-        DrawHeaderCell(canvas, rect, col >= 0 && col < 4 ? QString::fromLatin1(Captions[col]) : QString());
+        DrawHeaderCell(canvas, rect, col, Captions, 4);
         return;
     }
     BeginCell(canvas, rect, false, FromQColor(Color()), TextColor);

@@ -13,8 +13,7 @@ TQuickStrikeGrid::TQuickStrikeGrid(QWidget* owner) : TRowGrid(owner, ColumnCount
     // Measured once: a font chosen later changes the text but not these sizes.
     if (owner) {
         MeasureDefaultRowHeight();
-        for (int col = 0; col < ColumnCount; ++col)
-            SetColWidths(col, MeasureColumn(QString::fromLatin1(Samples[col])));
+        MeasureSampleColumns(Samples, ColumnCount);
     }
 }
 

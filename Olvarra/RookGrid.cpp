@@ -18,8 +18,7 @@ TRookGrid::TRookGrid(QWidget* owner) : TRowGrid(owner, ColumnCount)
 void TRookGrid::MeasureColumns()
 {
     MeasureDefaultRowHeight();
-    for (int col = 0; col < ColumnCount; ++col)
-        SetColWidths(col, MeasureColumn(QString::fromLatin1(Samples[col])));
+    MeasureSampleColumns(Samples, ColumnCount);
     InvalidateGrid();
 }
 
@@ -31,8 +30,7 @@ void TRookGrid::FontChanged()
 void TRookGrid::DrawCell(QPainter& canvas, int col, int row, const QRect& rect, bool fixed)
 {
     if (fixed) {
-        DrawHeaderCell(canvas, rect,
-                       col >= 0 && col < ColumnCount ? QString::fromLatin1(Captions[col]) : QString());
+        DrawHeaderCell(canvas, rect, col, Captions, ColumnCount);
         return;
     }
 

@@ -19,9 +19,7 @@ TTamberGrid::TTamberGrid(QWidget* owner) : TRowGrid(owner, ColumnCount)
 void TTamberGrid::MeasureColumns()
 {
     MeasureDefaultRowHeight();
-    for (int col = 0; col < ColumnCount; ++col)
-        if (Samples[col])
-            SetColWidths(col, MeasureColumn(QString::fromLatin1(Samples[col])));
+    MeasureSampleColumns(Samples, ColumnCount); // "Last" has no sample and keeps its width
     InvalidateGrid();
 }
 
@@ -33,8 +31,7 @@ void TTamberGrid::FontChanged()
 void TTamberGrid::DrawCell(QPainter& canvas, int col, int row, const QRect& rect, bool fixed)
 {
     if (fixed) {
-        DrawHeaderCell(canvas, rect,
-                       col >= 0 && col < ColumnCount ? QString::fromLatin1(Captions[col]) : QString());
+        DrawHeaderCell(canvas, rect, col, Captions, ColumnCount);
         return;
     }
 
