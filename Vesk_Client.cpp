@@ -5,55 +5,12 @@
 #include "Olvarra/FakeDataUnit.h"
 #include "Olvarra/MainWindow.h"
 #include "Olvarra/QuickstrikeExclude.h"
+#include "Olvarra/VeskApplication.h"
 #include "Platform/VeskError.h"
 #include "Shared/MiscDebugWindows.h"
 
-#include <QApplication>
-#include <QMessageBox>
 #include <QPointer>
 #include <memory>
-
-namespace {
-
-// An error that would leave an event handler is shown to the user, and the program carries
-// on with the next event: no exception may unwind through the event loop.
-class TVeskApplication : public QApplication {
-public:
-    using QApplication::QApplication;
-
-    bool notify(QObject* receiver, QEvent* event) override
-    {
-        try {
-            return QApplication::notify(receiver, event);
-        } catch (const EVeskError& error) {
-            ShowError(error.GetMessage());
-        } catch (const std::exception& error) {
-            ShowError(QString::fromLocal8Bit(error.what()));
-        } catch (...) {
-            ShowError(QStringLiteral("Unknown error."));
-        }
-        return false;
-    }
-
-    static void ShowError(const QString& message)
-    {
-        // While one message box is up, its own event loop may meet further errors: those go
-        // to the debug window instead of piling up boxes.
-        static bool showing = false;
-        if (showing) {
-            DebugOutput(message);
-            return;
-        }
-        showing = true;
-        try {
-            QMessageBox::critical(QApplication::activeWindow(), QGuiApplication::applicationDisplayName(), message);
-        } catch (...) {
-        }
-        showing = false;
-    }
-};
-
-} // namespace
 
 int main(int argc, char** argv)
 {
@@ -64,7 +21,12 @@ int main(int argc, char** argv)
 
     try {
         auto mainForm = std::make_unique<TMainForm>();
-        QObject::connect(mainForm.get(), &TMainForm::Closed, &app, &QCoreApplication::quit);
+        // Closing the main window ends the program whatever the other windows say. quit()
+        // would first ask every window to close and give up at the first that refuses (the
+        // debug window only tucks itself away), leaving the process running with the
+        // settings never written; exit() ends the event loop (nested ones too) at once.
+        QObject::connect(mainForm.get(), &TMainForm::Closed, &app, [] { QCoreApplication::exit(0); });
+        TVeskApplication::SetCaption(mainForm->windowTitle());
         auto linkingWindow = std::make_unique<TExternalLinkingWindow>();
         // Reports go to a window of their own, made on the first report; this one stays hidden.
         auto debugWindow = std::make_unique<TMiscDebugWindow>();

@@ -144,7 +144,7 @@ void TConversation::OpeningDone()
 {
     if (Options.CloseAfterMs >= 0)
         CloseTimer.start(Options.CloseAfterMs);
-    if (Options.Garbage) {
+    if (Options.Garbage && Options.FaultsApplyTo(ConnNumber)) {
         // Not a zlib header, so the client's very first inflate fails.
         Write("this is not a zlib stream \xff\xfe\xfd\xfc\r\n");
         Silent = true;
@@ -171,7 +171,7 @@ void TConversation::HandleRequest(const TRequest& request)
         }
         QueueFrame(id, "SESSION ID\r\nDS" + QByteArray::number(ConnNumber) + '-' +
                            QByteArray::number(QRandomGenerator::global()->generate64(), 16));
-        if (Options.BadFrame != TBadFrame::None && !BadFrameDone)
+        if (Options.BadFrame != TBadFrame::None && !BadFrameDone && Options.FaultsApplyTo(ConnNumber))
             BadFramePending = true;
     } else if (command == "ping") {
         if (!hasId || request.Value("response") != "1")

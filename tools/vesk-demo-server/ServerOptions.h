@@ -37,6 +37,9 @@ struct TServerOptions {
     int PingRepliesLimit = -1;  // answer only this many pings per connection; -1: all
     bool Garbage = false;
     TBadFrame BadFrame = TBadFrame::None;
+    int FaultConnections = -1;  // garbage and bad frames on the first N connections; -1: all
+
+    bool FaultsApplyTo(int conn) const { return FaultConnections < 0 || conn <= FaultConnections; }
     int PostFail = 0;
     int PostDelayMs = 0;
 

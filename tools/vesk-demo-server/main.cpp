@@ -95,6 +95,7 @@ int main(int argc, char** argv)
     add("no-ping-replies-after", "N", "Answer the first N pings of each connection, then none.");
     add("garbage", nullptr, "Send bytes that are not zlib right after the opening command.");
     add("bad-frame", "negative|huge", "After the login reply send a good frame and then one of length -5 or 0x7fffff00, then nothing.");
+    add("faults-first", "N", "Apply --garbage and --bad-frame only to the first N connections.");
     add("post-fail", "N", "Answer the first N tunnel uploads with status 500.");
     add("post-delay", "MS", "Delay the answer to every tunnel upload.");
     if (!p.parse(app.arguments()))
@@ -159,6 +160,8 @@ int main(int argc, char** argv)
         else
             Fail(QStringLiteral("--bad-frame wants negative or huge"));
     }
+    if (p.isSet(QStringLiteral("faults-first")))
+        o.FaultConnections = IntOption(p, QStringLiteral("faults-first"), 0, 1'000'000'000);
     if (p.isSet(QStringLiteral("post-fail")))
         o.PostFail = IntOption(p, QStringLiteral("post-fail"), 0, 1'000'000'000);
     if (p.isSet(QStringLiteral("post-delay")))
