@@ -42,7 +42,7 @@ case "$(basename "$deb")" in
 esac
 
 # Validators. lintian's errors and warnings fail the test; the informational tags it shows
-# with --info are explained in docs/ARCHITECTURE.md ("The Debian package").
+# with -I are explained in docs/ARCHITECTURE.md ("The Debian package").
 lintian_out=$(lintian --suppress-tags running-with-root-privileges "$deb" 2>&1 | grep -v 'running with root privileges')
 if printf '%s\n' "$lintian_out" | grep -q '^[EW]:'; then
   fail "lintian:"; printf '%s\n' "$lintian_out" >&2
