@@ -7,7 +7,9 @@
 #include <QPointer>
 #include <QTimer>
 #include <QVBoxLayout>
+#if __has_include(<cxxabi.h>)
 #include <cxxabi.h>
+#endif
 #include <cstdlib>
 #include <typeinfo>
 
@@ -70,11 +72,16 @@ QString TypeName(const std::exception& error)
     if (auto* own = dynamic_cast<const EVeskError*>(&error))
         return QString::fromLatin1(own->ClassName());
     const char* mangled = typeid(error).name();
+#if __has_include(<cxxabi.h>)
     int status = 0;
     char* demangled = abi::__cxa_demangle(mangled, nullptr, nullptr, &status);
     QString name = QString::fromLatin1(status == 0 && demangled ? demangled : mangled);
     std::free(demangled);
     return name;
+#else
+    // MSVC's type names are readable as they are.
+    return QString::fromLatin1(mangled);
+#endif
 }
 
 QString MessageOf(const std::exception& error)
