@@ -293,6 +293,10 @@ private Q_SLOTS:
         QVERIFY(!second.GetError().isEmpty());
         QCOMPARE(second.Status(), 0);
         TListener listener(name);
+        // The second one's probe also reached the first and may still count until its end is
+        // noticed: wait for the listener's greeting, then for it to be the only one.
+        QTRY_VERIFY(!first.GetLinker().GetPeers().isEmpty()
+                    && first.GetLinker().GetPeers().last().Name == QStringLiteral("charting app"));
         QTRY_COMPARE(first.GetLinker().Status(), 1);
         first.SendSymbol("MSFT");
         QTRY_COMPARE(listener.Output(), QByteArray("MSFT\n"));
