@@ -1,6 +1,7 @@
 #include "Olvarra/ExternalLinkingUnit.h"
 
 #include "Platform/LinkBroadcaster.h"
+#include "Platform/WindowForward.h"
 
 #include <QPointer>
 #include <QVBoxLayout>
@@ -52,11 +53,7 @@ void TExternalLinkingWindow::FormCreate(const QString& socketName)
 
 void TExternalLinkingWindow::ShowLinkingWindow()
 {
-    if (isMinimized())
-        setWindowState((windowState() & ~Qt::WindowMinimized) | Qt::WindowActive);
-    show();
-    raise();
-    activateWindow();
+    BringWindowForward(this);
 }
 
 void TExternalLinkingWindow::SendSymbol(const QByteArray& symbol)

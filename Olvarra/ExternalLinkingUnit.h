@@ -20,7 +20,8 @@ public:
     TExternalLinkingWindow(const QString& socketName, QWidget* parent);
     ~TExternalLinkingWindow() override;
 
-    // Shows the window and brings it forward, restoring it when it is minimised.
+    // Shows the window and brings it forward; a minimised one comes back at normal size, as
+    // an alert window does from the main window's list.
     void ShowLinkingWindow();
 
     // Writes the symbol to the component, has it passed on, and when no outside application

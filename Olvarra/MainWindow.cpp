@@ -7,6 +7,7 @@
 #include "Olvarra/PriceSpikeSound.h"
 #include "Olvarra/QuickstrikeExclude.h"
 #include "Platform/SettingsStore.h"
+#include "Platform/WindowForward.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -401,12 +402,7 @@ void TMainForm::AlertWindowsListBoxDblClick()
     if (index < 0 || size_t(index) >= AlertWindows.size() || !AlertWindowsListBox->currentItem()
         || !AlertWindowsListBox->currentItem()->isSelected())
         return;
-    TAlertForm* window = AlertWindows[size_t(index)];
-    if (window->isMinimized())
-        window->setWindowState(Qt::WindowNoState); // restored to normal, not to maximised
-    window->show();
-    window->raise();
-    window->activateWindow();
+    BringWindowForward(AlertWindows[size_t(index)]);
 }
 
 void TMainForm::SetAlertFont(const QFont& font)

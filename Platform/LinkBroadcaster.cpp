@@ -1,7 +1,10 @@
 #include "Platform/LinkBroadcaster.h"
 
 #include "Platform/Clock.h"
+#include "Platform/LinkSocketPlace.h"
 
+#include <QDir>
+#include <QFileInfo>
 #include <QLabel>
 #include <QListWidget>
 #include <QLocalServer>
@@ -9,9 +12,8 @@
 #include <QPointer>
 #include <QVBoxLayout>
 
-#ifdef Q_OS_LINUX
 #include <sys/socket.h>
-#endif
+#include <unistd.h>
 
 namespace {
 
@@ -69,34 +71,59 @@ TLinkBroadcaster::~TLinkBroadcaster()
         delete client;
     }
     Clients.clear();
-    if (Server) {
-        Server->disconnect(this);
-        Server->close();
-    }
+    StopListening();
 }
 
 QString TLinkBroadcaster::DefaultName()
 {
-    QString user = qEnvironmentVariable("USER");
-    if (user.isEmpty())
-        user = qEnvironmentVariable("USERNAME");
-    if (user.isEmpty())
-        user = QStringLiteral("user");
-    return QStringLiteral("vesk-link-") + user;
+    return LinkSocketName();
 }
 
-bool TLinkBroadcaster::Listen(const QString& name)
+void TLinkBroadcaster::StopListening()
 {
     if (Server) {
         while (!Clients.isEmpty())
             DropClient(Clients.first()->Socket);
         Server->disconnect(this);
-        Server->close();
+        Server->close(); // removes the socket file
         delete Server;
         Server = nullptr;
     }
+    if (!FreshFolder.isEmpty()) {
+        QDir().rmdir(FreshFolder);
+        FreshFolder.clear();
+    }
+}
+
+bool TLinkBroadcaster::Listen(const QString& name)
+{
+    StopListening();
     Name = name;
     Error.clear();
+    Refused = 0;
+
+    // Only in a folder no other user can enter: otherwise another user could make the name
+    // first and pose as this client to the user's own applications, or keep linking away.
+    QString path;
+    if (name.contains(QLatin1Char('/'))) {
+        QString why;
+        if (!IsPrivateFolder(QFileInfo(name).absolutePath(), ::getuid(), &why)) {
+            Error = QStringLiteral("Cannot link under \"%1\": the folder is not private to this user (%2).").arg(name, why);
+            Q_EMIT Changed();
+            return false;
+        }
+        path = name;
+    } else {
+        const TLinkFolder folder = FindLinkFolder(CurrentLinkPlaces(), true);
+        if (folder.Path.isEmpty()) {
+            Error = QStringLiteral("Cannot link under \"%1\": %2").arg(name, folder.Error);
+            Q_EMIT Changed();
+            return false;
+        }
+        if (folder.Fresh)
+            FreshFolder = folder.Path;
+        path = LinkSocketPath(folder.Path, name);
+    }
 
     // Another client of this user may hold the name, or a crashed one may have left its
     // socket file behind. Only the latter may be replaced. Ask first: with restricted
@@ -104,25 +131,26 @@ bool TLinkBroadcaster::Listen(const QString& name)
     // the name from a live client.
     {
         QLocalSocket probe;
-        probe.connectToServer(name);
+        probe.connectToServer(path);
         const bool live = probe.waitForConnected(200);
         probe.abort();
         if (live) {
-            Error = QStringLiteral("Cannot link under \"%1\": another client is linking under this name.").arg(name);
+            Error = QStringLiteral("Cannot link under \"%1\": another client is linking under this name.").arg(path);
+            StopListening();
             Q_EMIT Changed();
             return false;
         }
     }
-    QLocalServer::removeServer(name);
+    QLocalServer::removeServer(path);
 
     auto* server = new QLocalServer(this);
-    // Only the current user may link: another user of the machine must neither receive our
-    // symbols nor pose as a linked application.
+    // The folder already keeps others out; the socket's own mode says the same.
     server->setSocketOptions(QLocalServer::UserAccessOption);
-    const bool listening = server->listen(name);
+    const bool listening = server->listen(path);
     if (!listening) {
-        Error = QStringLiteral("Cannot link under \"%1\": %2").arg(name, server->errorString());
+        Error = QStringLiteral("Cannot link under \"%1\": %2").arg(path, server->errorString());
         delete server;
+        StopListening();
         Q_EMIT Changed();
         return false;
     }
@@ -208,6 +236,15 @@ QList<TLinkBroadcaster::TPeer> TLinkBroadcaster::GetPeers() const
 void TLinkBroadcaster::AcceptConnections()
 {
     while (QLocalSocket* socket = Server->nextPendingConnection()) {
+        // Another user (root can reach any folder, and so can whoever root lets in) gets
+        // nothing and cannot pose as a linked application of this user.
+        const std::optional<uid_t> peer = PeerUserId(socket->socketDescriptor());
+        if (!peer || *peer != ::getuid()) {
+            ++Refused;
+            socket->abort();
+            delete socket;
+            continue;
+        }
         auto* client = new TClient;
         client->Socket = socket;
         client->ProcessId = PeerProcessId(socket);
@@ -305,7 +342,10 @@ void TLinkBroadcasterView::Refresh()
         SocketLabel->setText(QStringLiteral("Not listening."));
 
     const QList<TLinkBroadcaster::TPeer> peers = Broadcaster.GetPeers();
-    PeerCaption->setText(QStringLiteral("Linked applications: %1").arg(peers.size()));
+    QString caption = QStringLiteral("Linked applications: %1").arg(peers.size());
+    if (Broadcaster.GetRefused() > 0)
+        caption += QStringLiteral(" (refused from other users: %1)").arg(Broadcaster.GetRefused());
+    PeerCaption->setText(caption);
     PeerList->clear();
     for (const TLinkBroadcaster::TPeer& peer : peers) {
         QString text = peer.Name.isEmpty() ? QStringLiteral("(unnamed application)") : peer.Name;

@@ -2,10 +2,12 @@
 // The external-linking component: hands a clicked symbol to every outside application that
 // has linked itself to this client.
 //
-// Outside applications connect to a local socket that only the current user may open
-// (default name "vesk-link-<user>"). Each symbol goes to each of them as one line of bytes
-// followed by "\n". A client may introduce itself with a first line "HELLO <name>"; the
-// name is only shown to the user. Nothing else a client sends means anything.
+// Outside applications connect to a local socket in a folder only the current user can enter
+// (see LinkSocketPlace.h; default name "vesk-link"); a connection from a process of another
+// user is closed at once. Each symbol goes to each of them as one line of bytes followed by
+// "\n". A client may introduce itself with a first line "HELLO <name>"; the name is only
+// shown to the user. Nothing else a client sends means anything. docs/LINKING.md describes
+// the protocol for outside applications.
 //
 // The host uses four operations: create the component (and its widget) inside its window,
 // write the symbol (SetSymbol), pass it on (Link), read the status (Status: the number of
@@ -29,12 +31,14 @@ public:
     explicit TLinkBroadcaster(QObject* parent = nullptr);
     ~TLinkBroadcaster() override;
 
-    // "vesk-link-" followed by the login name of the current user.
+    // "vesk-link", the socket's name inside the user's private folder.
     static QString DefaultName();
 
-    // Starts listening under the name. A stale socket file left by a crashed client is
-    // replaced; a live one (another client of the same user) is left alone and Listen
-    // fails. On failure GetError() says why and Status() stays 0.
+    // Starts listening under the name: a name without "/" in the user's private linking
+    // folder (FindLinkFolder with CurrentLinkPlaces()), a path as it stands when its folder
+    // is private to this user. A stale socket file left by a crashed client is replaced; a
+    // live one (another client of the same user) is left alone and Listen fails. On failure
+    // GetError() says why and Status() stays 0.
     bool Listen(const QString& name = DefaultName());
     bool IsListening() const;
     const QString& GetName() const { return Name; }
@@ -53,6 +57,8 @@ public:
 
     // The number of linked applications.
     int Status() const;
+    // Connections refused since Listen because they came from another user.
+    int GetRefused() const { return Refused; }
 
     struct TPeer {
         QString Name; // from "HELLO", or empty
@@ -79,10 +85,13 @@ private:
     void ReadFromClient(QLocalSocket* socket);
     void DropClient(QLocalSocket* socket);
     TClient* FindClient(QLocalSocket* socket);
+    void StopListening();
 
     QLocalServer* Server = nullptr;
     QString Name;
     QString Error;
+    QString FreshFolder; // a folder made for this socket alone, removed with it
+    int Refused = 0;
     QByteArray Symbol;
     QList<TClient*> Clients;
     QList<TRecentSymbol> Recent;

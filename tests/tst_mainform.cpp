@@ -4,12 +4,14 @@
 // to the settings when it goes.
 
 #include "Olvarra/AlertWindowUnit.h"
+#include "Olvarra/ExternalLinkingUnit.h"
 #include "Olvarra/MainConnectionUnit.h"
 #include "Olvarra/MainWindow.h"
 #include "Olvarra/QuickstrikeExclude.h"
 #include "Olvarra/PriceSpikeSignal.h"
 #include "Olvarra/PriceSpikeSound.h"
 #include "Platform/Clock.h"
+#include "Platform/LinkSocketPlace.h"
 #include "Platform/SettingsStore.h"
 #include "Platform/SoundPlayer.h"
 #include "support/DemoServer.h"
@@ -106,6 +108,7 @@ private Q_SLOTS:
     void SavedPositionsBeyondTheMonitorMovedBack();
     void FitOntoMonitorRules();
     void ListBoxDoubleClickShowsWindow();
+    void ConfigureExternalLinkingComesBackNormal();
     void OptionalControlsAndSoundButton();
     void HiddenSoundControlsKeepSilent();
     void SelectSoundPlaysASample();
@@ -386,6 +389,33 @@ void TestMainForm::ListBoxDoubleClickShowsWindow()
     form.resize(form.width() + 100, form.height() + 60);
     QCOMPARE(form.PageControl1->geometry(), form.rect());
     QTRY_COMPARE(list->size(), listBefore + QSize(100, 60));
+}
+
+void TestMainForm::ConfigureExternalLinkingComesBackNormal()
+{
+    QTemporaryDir dir;
+    // The linking socket goes into a private folder of the test's own.
+    const QString run = dir.filePath("run");
+    QVERIFY(QDir().mkdir(run));
+    QVERIFY(QFile::setPermissions(run, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner));
+    OverrideLinkPlaces(TLinkPlaces{run, dir.path()});
+    const auto restore = qScopeGuard([] { OverrideLinkPlaces(std::nullopt); });
+    TExternalLinkingWindow linking(QStringLiteral("vesk-link"), nullptr);
+    TFormRig rig(WindowsIni(1), dir.path());
+    QCOMPARE(ExternalLinkingWindow(), &linking);
+
+    // Maximised, then minimised: the button brings it back at normal size, as the alert
+    // window list does.
+    linking.show();
+    linking.setWindowState(Qt::WindowMaximized | Qt::WindowMinimized);
+    QTest::mouseClick(rig.Form->ConfigureExternalLinkingButton, Qt::LeftButton);
+    QVERIFY(linking.isVisible());
+    QCOMPARE(linking.windowState(), Qt::WindowNoState);
+
+    // Hidden: shown.
+    linking.hide();
+    QTest::mouseClick(rig.Form->ConfigureExternalLinkingButton, Qt::LeftButton);
+    QVERIFY(linking.isVisible());
 }
 
 void TestMainForm::OptionalControlsAndSoundButton()

@@ -1,21 +1,27 @@
 // vesk-link-listen: links to a running Vesk client and prints every symbol it hands over,
-// one a line. Exits when the client goes away; it never reconnects.
+// one a line. Exits when the client goes away; it never reconnects. It links only to a
+// client of the same user: a socket held by anyone else is left at once.
+
+#include "Platform/LinkSocketPlace.h"
 
 #include <QCoreApplication>
 #include <QLocalSocket>
 #include <QStringList>
 #include <cstdio>
+#include <unistd.h>
 
 namespace {
 
-QString DefaultName()
+// A line longer than this is no symbol; it is dropped rather than kept growing.
+constexpr qsizetype LineLimit = 64 * 1024;
+
+// This user's private linking folder, found as the client finds it (empty when none).
+QString LinkFolder(QString* error)
 {
-    QString user = qEnvironmentVariable("USER");
-    if (user.isEmpty())
-        user = qEnvironmentVariable("USERNAME");
-    if (user.isEmpty())
-        user = QStringLiteral("user");
-    return QStringLiteral("vesk-link-") + user;
+    const TLinkFolder folder = FindLinkFolder(CurrentLinkPlaces(), false);
+    if (error)
+        *error = folder.Error;
+    return folder.Path;
 }
 
 void Usage(FILE* to)
@@ -23,11 +29,14 @@ void Usage(FILE* to)
     std::fprintf(to,
                  "Usage: vesk-link-listen [--name TEXT] [SOCKET]\n"
                  "Links to a running Vesk client and prints each symbol it sends, one a line.\n"
-                 "  SOCKET       local socket name or path (default: %s)\n"
+                 "  SOCKET       socket path, or a name in the private linking folder\n"
+                 "               (default: %s)\n"
                  "  --name TEXT  how this program introduces itself (default: vesk-link-listen)\n"
                  "  --help       this text\n"
                  "Exits with 0 when the client closes the link, 1 when it cannot link.\n",
-                 qPrintable(DefaultName()));
+                 qPrintable(LinkFolder(nullptr).isEmpty()
+                                ? QStringLiteral("none: no private linking folder yet")
+                                : LinkSocketPath(LinkFolder(nullptr), LinkSocketName())));
 }
 
 } // namespace
@@ -38,7 +47,7 @@ int main(int argc, char** argv)
     QStringList args = app.arguments();
     args.removeFirst();
 
-    QString socketName = DefaultName();
+    QString socketName = LinkSocketName();
     QByteArray introduction = "vesk-link-listen";
     bool socketGiven = false;
     for (qsizetype i = 0; i < args.size(); ++i) {
@@ -59,19 +68,53 @@ int main(int argc, char** argv)
         socketGiven = true;
     }
 
+    if (!socketName.contains(QLatin1Char('/'))) {
+        QString error;
+        const QString folder = LinkFolder(&error);
+        if (folder.isEmpty()) {
+            std::fprintf(stderr, "vesk-link-listen: %s\n", qPrintable(error));
+            return 1;
+        }
+        socketName = LinkSocketPath(folder, socketName);
+    }
+
     QLocalSocket socket;
     QByteArray pending;
+    bool skipping = false;
+    bool trusted = false; // the peer has been seen to be this user's
     QObject::connect(&socket, &QLocalSocket::connected, [&] {
+        // Whoever listens must be this user's client: a socket another user made would
+        // otherwise learn what this user links, and feed us symbols of its own.
+        const std::optional<uid_t> peer = PeerUserId(socket.socketDescriptor());
+        if (!peer || *peer != ::getuid()) {
+            std::fprintf(stderr, "vesk-link-listen: %s: refused, held by %s\n", qPrintable(socketName),
+                         peer ? qPrintable(QStringLiteral("user %1").arg(qulonglong(*peer))) : "an unknown user");
+            socket.disconnect();
+            socket.abort();
+            app.exit(1);
+            return;
+        }
+        trusted = true;
         socket.write("HELLO " + introduction + "\n");
         socket.flush();
     });
     QObject::connect(&socket, &QLocalSocket::readyRead, [&] {
+        if (!trusted) {
+            socket.readAll();
+            return;
+        }
         pending += socket.readAll();
         qsizetype start = 0;
         for (qsizetype end; (end = pending.indexOf('\n', start)) >= 0; start = end + 1) {
-            std::fwrite(pending.constData() + start, 1, size_t(end - start + 1), stdout);
+            if (!skipping)
+                std::fwrite(pending.constData() + start, 1, size_t(end - start + 1), stdout);
+            skipping = false;
         }
         pending.remove(0, start);
+        if (pending.size() > LineLimit) {
+            pending.clear();
+            skipping = true; // the rest of that line, up to its "\n", is dropped too
+        }
         std::fflush(stdout);
     });
     QObject::connect(&socket, &QLocalSocket::disconnected, &app, [&] { app.exit(0); });
