@@ -19,7 +19,6 @@ constexpr int WatchdogTicks = 24;
 // this machine.
 const char DefaultServerAddress[] = "127.0.0.1:9339";
 
-
 bool CategoryLess(const QByteArray& a, const QByteArray& b)
 {
     return qstricmp(a.constData(), b.constData()) < 0;
@@ -64,10 +63,9 @@ QString TimeFormatWithoutZone(const QString& format)
         l = left;
         while (blankAt(l - 1))
             --l;
-        if (l < left && l > 0) {
-            left = l;
-        } else {
-            left = l;
+        const bool blanksBetweenFields = l < left && l > 0;
+        left = l;
+        if (!blanksBetweenFields) {
             while (blankAt(right))
                 ++right;
         }
