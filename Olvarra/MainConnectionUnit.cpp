@@ -19,18 +19,68 @@ constexpr int WatchdogTicks = 24;
 // this machine.
 const char DefaultServerAddress[] = "127.0.0.1:9339";
 
+bool CategoryLess(const QByteArray& a, const QByteArray& b)
+{
+    return qstricmp(a.constData(), b.constData()) < 0;
+}
+
+} // namespace
+
+QString TimeFormatWithoutZone(const QString& format)
+{
+    QString f = format;
+    auto blankAt = [&f](qsizetype i) { return i >= 0 && i < f.size() && f[i].isSpace(); };
+    for (;;) {
+        // The first run of "t" outside quotes. A doubled quote stands for a quote character,
+        // inside quoted text or outside; toggling twice for it keeps the state right.
+        qsizetype left = -1;
+        bool quoted = false;
+        for (qsizetype i = 0; i < f.size() && left < 0; ++i) {
+            if (f[i] == u'\'')
+                quoted = !quoted;
+            else if (!quoted && f[i] == u't')
+                left = i;
+        }
+        if (left < 0)
+            break;
+        qsizetype right = left;
+        while (right < f.size() && f[right] == u't')
+            ++right;
+
+        // Brackets around the zone, perhaps with blanks inside them, go with it.
+        qsizetype l = left, r = right;
+        while (blankAt(l - 1))
+            --l;
+        while (blankAt(r))
+            ++r;
+        if (l > 0 && r < f.size() && ((f[l - 1] == u'(' && f[r] == u')') || (f[l - 1] == u'[' && f[r] == u']'))) {
+            left = l - 1;
+            right = r + 1;
+        }
+
+        // So does one run of blanks: the one before it, or the one after it when nothing comes
+        // before; the fields on either side stay apart.
+        l = left;
+        while (blankAt(l - 1))
+            --l;
+        const bool blanksBetweenFields = l < left && l > 0;
+        left = l;
+        if (!blanksBetweenFields) {
+            while (blankAt(right))
+                ++right;
+        }
+        f.remove(left, right - left);
+    }
+    return f.trimmed();
+}
+
+namespace {
+
 // The user's long time format, as the status shows it. Qt's long format adds the time zone
 // ("22:28:22 UTC"), which a clock reading on the status line does not need.
 QString LongTimeText(const QTime& time)
 {
-    QString format = QLocale::system().timeFormat(QLocale::LongFormat);
-    format.remove(QLatin1Char('t'));
-    return QLocale::system().toString(time, format.trimmed());
-}
-
-bool CategoryLess(const QByteArray& a, const QByteArray& b)
-{
-    return qstricmp(a.constData(), b.constData()) < 0;
+    return QLocale::system().toString(time, TimeFormatWithoutZone(QLocale::system().timeFormat(QLocale::LongFormat)));
 }
 
 } // namespace

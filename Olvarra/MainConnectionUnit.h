@@ -17,6 +17,11 @@ class TWakeMeSoon;
 
 using TAlertCallback = std::function<void(const QByteArray& body)>;
 
+// A time format (Qt's format letters) without its time-zone field ("t"), together with the
+// blanks or the brackets around it; quoted text is kept as it stands. The status line shows a
+// clock reading, and the zone would only crowd it.
+QString TimeFormatWithoutZone(const QString& format);
+
 class TMainConnection : public QObject {
     Q_OBJECT
 public:

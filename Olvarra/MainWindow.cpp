@@ -8,6 +8,7 @@
 #include "Olvarra/QuickstrikeExclude.h"
 #include "Platform/SettingsStore.h"
 #include "Platform/WindowForward.h"
+#include "Shared/WakeMeSoon.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -122,6 +123,68 @@ QScreen* ScreenHolding(const QRect& frame)
     }
     return nearest;
 }
+
+// The frame around a window's client area as the window system reports it; empty until the
+// window has been shown (and, under some window managers, for a while after).
+QMargins FrameMargins(const QWidget* window)
+{
+    const QRect frame = window->frameGeometry();
+    const QRect client = window->geometry();
+    return QMargins(client.left() - frame.left(), client.top() - frame.top(), frame.right() - client.right(),
+                    frame.bottom() - client.bottom());
+}
+
+// Moves a window onto its monitor again once the window system knows its frame. The fit made
+// at start-up sees only the client area: Qt learns the border and the title bar when the
+// window is first shown, or even later, when the window manager has framed it. So the window
+// is fitted on its first show in the normal state (also a hidden window shown later from the
+// list) and again whenever its frame changes while it is shown; a window the user moves
+// later, with the same frame, is left where it is put.
+class TFrameFit : public QObject {
+public:
+    explicit TFrameFit(QWidget* window) : QObject(window), Window(window), Check(new TWakeMeSoon(this))
+    {
+        // After the event: Qt settles a window's position and frame only once the show, move
+        // or state change that told us has been handled.
+        Check->OnWakeUp = [this] { FitIfFrameChanged(); };
+        window->installEventFilter(this);
+    }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        switch (event->type()) {
+        case QEvent::Show:
+        case QEvent::Move:
+        case QEvent::Resize:
+        case QEvent::WindowStateChange:
+            Check->Request();
+            break;
+        default:
+            break;
+        }
+        return QObject::eventFilter(watched, event);
+    }
+
+private:
+    void FitIfFrameChanged()
+    {
+        if (!Window->isVisible()
+            || (Window->windowState() & (Qt::WindowMinimized | Qt::WindowMaximized | Qt::WindowFullScreen)))
+            return;
+        const QMargins margins = FrameMargins(Window);
+        if (Fitted && margins == FittedMargins)
+            return;
+        Fitted = true;
+        FittedMargins = margins;
+        TMainForm::MoveOntoMonitor(Window);
+    }
+
+    QWidget* Window;
+    TWakeMeSoon* Check;
+    bool Fitted = false; // fitted while shown, with FittedMargins
+    QMargins FittedMargins;
+};
 
 } // namespace
 
@@ -272,6 +335,7 @@ void TMainForm::FormCreate(const TMainFormSetup& setup)
     move(Settings->ReadInteger(MainSection, QStringLiteral("Left"), DesignLeft),
          Settings->ReadInteger(MainSection, QStringLiteral("Top"), DesignTop));
     MoveOntoMonitor(this);
+    new TFrameFit(this); // and once more when the frame is known
 
     // 9.
     RestoreAlertWindowPlacements();
@@ -305,6 +369,9 @@ void TMainForm::CreateAlertWindows()
         window->setFont(FontDialog1Font);
         window->LoadSettings(Config, "Alert Window " + QByteArray::number(i));
         AlertWindows.push_back(window);
+        // Its placement is fitted at step 9, and again when its frame is known (it may be
+        // shown there already).
+        new TFrameFit(window);
         AlertWindowsListBox->addItem(window->windowTitle());
         Connection->AddCategory(window->GetSubscription());
     }

@@ -47,14 +47,16 @@ qint32 WholeNumber(const QByteArray& text, qint32 fallback, bool* ok)
         negative = text[i] == '-';
         ++i;
     }
+    // Only "$", "x" and "0x" introduce hexadecimal; a capital X is malformed like any other
+    // letter, so "X10" is no number and "0X00FF00" is no colour.
     int base = 10;
     if (i < n && text[i] == '$') {
         base = 16;
         ++i;
-    } else if (i < n && (text[i] == 'x' || text[i] == 'X')) {
+    } else if (i < n && text[i] == 'x') {
         base = 16;
         ++i;
-    } else if (i + 1 < n && text[i] == '0' && (text[i + 1] == 'x' || text[i + 1] == 'X')) {
+    } else if (i + 1 < n && text[i] == '0' && text[i + 1] == 'x') {
         base = 16;
         i += 2;
     }

@@ -175,7 +175,10 @@ bool TDrawGrid::MouseToCell(const QPoint& pos, int& col, int& row) const
 {
     col = -1;
     row = -1;
-    if (pos.x() < 0 || pos.y() < 0)
+    // Only what is on screen: a button released below or beside the window (the viewport
+    // keeps the mouse while a button is down) would otherwise reach rows nobody can see.
+    const QSize area = viewport()->size();
+    if (pos.x() < 0 || pos.y() < 0 || pos.x() >= area.width() || pos.y() >= area.height())
         return false;
     const int headerHeight = Fixed * RowHeight;
     int r = pos.y() < headerHeight ? pos.y() / RowHeight

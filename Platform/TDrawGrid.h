@@ -68,8 +68,8 @@ public:
 
     // Geometry, in viewport coordinates. A cell that is scrolled away has an empty rect.
     QRect CellRect(int col, int row) const;
-    // False when the point is on no cell (past the last column or row); col and row are then
-    // -1.
+    // False when the point is on no visible cell (outside the viewport, past the last column
+    // or row); col and row are then -1. A cell cut by the viewport's edge counts as visible.
     bool MouseToCell(const QPoint& pos, int& col, int& row) const;
 
     // Scrolling: TopRow is the first data row shown under the fixed rows.

@@ -90,6 +90,7 @@ private Q_SLOTS:
     void DisplayKinds_data();
     void DisplayKinds();
     void SettingsAndKindKeys();
+    void HexadecimalOnlyAfterDollarLowerXOrZeroLowerX();
     void CategoryMustMatchLineOneExactly();
     void NewestFirstListsAndCaps();
     void PointsListIsReplacedWhole();
@@ -186,6 +187,24 @@ void TestAlertWindow::SettingsAndKindKeys()
     QCOMPARE(wexGrid->GetTextColor(), TColor(0xFFFFFF));
     QCOMPARE(wexGrid->GetColumnMap(), (std::vector<qint32>{0, 11, 12}));
     QVERIFY(wexGrid->GetIgnoreSortTimer());
+}
+
+void TestAlertWindow::HexadecimalOnlyAfterDollarLowerXOrZeroLowerX()
+{
+    // A colour with a capital X is malformed: the default white.
+    QCOMPARE(GridOf<TQuickStrikeGrid>(*MakeWindow("color=0X00FF00\n"))->GetTextColor(), TColor(0xFFFFFF));
+    QCOMPARE(GridOf<TQuickStrikeGrid>(*MakeWindow("color=X00FF00\n"))->GetTextColor(), TColor(0xFFFFFF));
+    QCOMPARE(GridOf<TQuickStrikeGrid>(*MakeWindow("color=0x00FF00\n"))->GetTextColor(), TColor(0x00FF00));
+
+    // So is an alert's whole number: 0, an empty cell.
+    auto rook = MakeWindow("display=rook-simplelist\n");
+    rook->HandleAlertMessage(Alert("", "symbol=R&volume=X10&count=0X10"));
+    rook->HandleAlertMessage(Alert("", "symbol=S&volume=x10&count=0x10"));
+    const TRookEntries& rows = GridOf<TRookGrid>(*rook)->GetEntries();
+    QCOMPARE(rows[1].Volume, 0);
+    QCOMPARE(rows[1].Count, 0);
+    QCOMPARE(rows[0].Volume, 16);
+    QCOMPARE(rows[0].Count, 16);
 }
 
 void TestAlertWindow::CategoryMustMatchLineOneExactly()

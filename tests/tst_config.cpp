@@ -20,6 +20,7 @@ private Q_SLOTS:
     void MissingFileReadsAsEmpty();
     void SettingsKindsAndDefaults();
     void IntegerStoredAsTextStaysText();
+    void SettingsTakeOnlyTheConfigurationsHexPrefixes();
 };
 
 void TestConfig::SyntaxBlanksCaseAndComments()
@@ -82,6 +83,11 @@ void TestConfig::WholeNumbers_data()
     QTest::newRow("min") << QByteArray("-2147483648") << int(-2147483647 - 1);
     QTest::newRow("above 32 bits") << QByteArray("2147483648") << -99;
     QTest::newRow("hex above 32 bits") << QByteArray("$100000000") << -99;
+    QTest::newRow("x hex") << QByteArray("x1f") << 31;
+    QTest::newRow("signed 0x hex") << QByteArray(" -0x10") << -16;
+    QTest::newRow("capital X") << QByteArray("X10") << -99;
+    QTest::newRow("capital 0X") << QByteArray("0X00FF00") << -99;
+    QTest::newRow("signed capital 0X") << QByteArray("-0X10") << -99;
 }
 
 void TestConfig::WholeNumbers()
@@ -169,6 +175,22 @@ void TestConfig::IntegerStoredAsTextStaysText()
     // A value that was never text is written as a number.
     store.WriteInteger("Main", "Left", 5);
     QCOMPARE(store.RawValue("Main", "Left").typeId(), int(QMetaType::Int));
+}
+
+void TestConfig::SettingsTakeOnlyTheConfigurationsHexPrefixes()
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath("settings.ini");
+    {
+        QSettings raw(path, QSettings::IniFormat);
+        raw.setValue("Main/Left", QString("0x20"));
+        raw.setValue("Main/Top", QString("0X20"));
+        raw.setValue("Main/FontSize", QString("X20"));
+    }
+    TSettingsStore store(path);
+    QCOMPARE(store.ReadInteger("Main", "Left", 226), 32);
+    QCOMPARE(store.ReadInteger("Main", "Top", 197), 197);
+    QCOMPARE(store.ReadInteger("Main", "FontSize", 8), 8);
 }
 
 QTEST_GUILESS_MAIN(TestConfig)

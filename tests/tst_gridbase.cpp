@@ -252,6 +252,44 @@ private Q_SLOTS:
         QVERIFY(!grid.MouseToCell(QPoint(10, 45), col, row));
     }
 
+    void MouseToCellMapsOnlyVisibleCells()
+    {
+        QWidget owner;
+        owner.setFont(TestFont());
+        TProbeGrid grid(&owner);
+        Host(owner, grid, QSize(300, 210));
+        grid.SetDefaultRowHeight(20);
+        grid.SetColWidths(2, 400); // runs past the right edge
+        grid.SetEntries(TRowList<TQuickStrikeEntry>::FromVector(std::vector<TQuickStrikeEntry>(50)));
+        const QSize area = grid.viewport()->size();
+        QCOMPARE(area.height(), 210); // ten rows and a half under the header
+
+        int col, row;
+        // The half row at the bottom and the cut column at the right are on screen.
+        QVERIFY(grid.MouseToCell(QPoint(area.width() - 1, area.height() - 1), col, row));
+        QCOMPARE(col, 2);
+        QCOMPARE(row, 10);
+        // Below, right of, above and left of the viewport nothing is, though rows and columns
+        // go on there.
+        QVERIFY(!grid.MouseToCell(QPoint(10, area.height()), col, row));
+        QCOMPARE(row, -1);
+        QVERIFY(!grid.MouseToCell(QPoint(10, area.height() + 200), col, row));
+        QVERIFY(!grid.MouseToCell(QPoint(area.width(), 30), col, row));
+        QCOMPARE(col, -1);
+        QVERIFY(!grid.MouseToCell(QPoint(10, -1), col, row));
+        QVERIFY(!grid.MouseToCell(QPoint(-1, 30), col, row));
+
+        // Dragging a row selection below the window selects nothing there.
+        grid.SetOptions(TDrawGrid::goRowSelect);
+        QWidget* vp = grid.viewport();
+        SendMouse(vp, QEvent::MouseButtonPress, QPoint(10, 45), Qt::LeftButton, Qt::LeftButton);
+        SendMouse(vp, QEvent::MouseMove, QPoint(10, area.height() + 300), Qt::NoButton, Qt::LeftButton);
+        SendMouse(vp, QEvent::MouseButtonRelease, QPoint(10, area.height() + 300), Qt::LeftButton, Qt::NoButton);
+        QCOMPARE(grid.Row(), 2);
+        QCOMPARE(grid.TopRow(), 1);
+        QCOMPARE(grid.Selections.size(), size_t(1));
+    }
+
     void DraggingAHeaderBorderResizesTheColumn()
     {
         QWidget owner;

@@ -105,6 +105,45 @@ void Click(QWidget* grid, Qt::MouseButton button, QPoint pos)
     QTest::mouseClick(static_cast<QAbstractScrollArea*>(grid)->viewport(), button, {}, pos);
 }
 
+// A row-based grid of the given kind holding far more rows than its window shows. A press on a
+// visible row, or on a header border, that is released outside the window hands nothing over;
+// a release on the last, partly visible row does.
+template <class TGrid, class TEntry>
+void CheckReleasesOutsideTheWindow(const char* kind)
+{
+    THosted<TGrid> h;
+    std::vector<TEntry> rows(200);
+    for (size_t i = 0; i < rows.size(); ++i)
+        rows[i].Symbol = "R" + QByteArray::number(qulonglong(i + 1));
+    h.Grid->SetEntries(TRowList<TEntry>::FromVector(std::move(rows)));
+    const int rh = h.Grid->DefaultRowHeight();
+    h.Grid->resize(WindowSize.width(), 10 * rh + rh / 2); // the last row shown is cut in half
+    QApplication::processEvents();
+    QWidget* vp = h.Grid->viewport();
+    TSentSymbols sent;
+
+    // Resizing the first column by its header border, letting go below the window.
+    const QPoint border(h.Grid->CellRect(0, 0).right() + 1, rh / 2);
+    const int width = h.Grid->ColWidths(0);
+    QTest::mousePress(vp, Qt::LeftButton, {}, border);
+    QTest::mouseRelease(vp, Qt::LeftButton, {}, QPoint(border.x() + 7, vp->height() + 3 * rh));
+    QVERIFY2(h.Grid->ColWidths(0) == width + 7, kind);
+
+    // Pressing on a row and letting go below, right of or above the window.
+    h.Grid->SetColWidths(0, 600); // wider than the window: its right part is cut off
+    const QPoint onRow = h.Centre(0, 2);
+    for (const QPoint& release : {QPoint(onRow.x(), vp->height() + 5 * rh),
+                                  QPoint(vp->width() + 10, onRow.y()), QPoint(10, -5)}) {
+        QTest::mousePress(vp, Qt::LeftButton, {}, onRow);
+        QTest::mouseRelease(vp, Qt::LeftButton, {}, release);
+    }
+    QVERIFY2(sent.Sent.isEmpty(), kind);
+
+    // The row cut by the bottom edge is on screen: a release there hands it over.
+    Click(h.Grid, Qt::LeftButton, QPoint(vp->width() - 1, vp->height() - 1));
+    QVERIFY2(sent.Sent == QList<QByteArray>{"R" + QByteArray::number(h.Grid->VisibleRowCount() + 1)}, kind);
+}
+
 } // namespace
 
 class TestGrids : public QObject {
@@ -447,6 +486,37 @@ private Q_SLOTS:
         Click(h.Grid, Qt::LeftButton, QPoint(200, 300)); // below the rows
         Click(h.Grid, Qt::LeftButton, h.Centre(1, 1));
         QCOMPARE(sent.Sent, (QList<QByteArray>{"IBM", "MSFT"}));
+    }
+
+    void ReleaseOutsideTheWindowHandsNothingOver()
+    {
+        CheckReleasesOutsideTheWindow<TQuickStrikeGrid, TQuickStrikeEntry>("QuickStrike");
+        CheckReleasesOutsideTheWindow<TBollingerGrid, TBollingerEntry>("Bollinger");
+        CheckReleasesOutsideTheWindow<TPointsTopListGrid, TPointsTopListEntry>("points");
+        CheckReleasesOutsideTheWindow<TRookGrid, TRookEntry>("Rook");
+        CheckReleasesOutsideTheWindow<TTamberGrid, TTamberEntry>("Tamber");
+
+        // The wall always keeps one data row, even in a window smaller than one cell: then
+        // that row is off screen and a release below the window must not reach it.
+        QWidget owner;
+        owner.setFont(TestFont());
+        owner.resize(WindowSize);
+        auto* wall = new TSymbolOnlyGrid(&owner);
+        wall->resize(WindowSize);
+        owner.show();
+        TFrontInsertList<TQuickStrikeEntry> list(1000);
+        list.InsertAtFront(Alert("WALL"));
+        wall->SetEntries(list.Snapshot());
+        const int rh = wall->DefaultRowHeight();
+        TSentSymbols sent;
+        Click(wall, Qt::LeftButton, wall->CellRect(0, 1).center()); // on screen: sent
+        wall->resize(wall->DefaultColWidth() / 2, rh / 2);
+        QCOMPARE(wall->RowCount(), 2);
+        qsizetype index;
+        QVERIFY(wall->CellToEntry(0, 1, index));
+        QTest::mousePress(wall->viewport(), Qt::LeftButton, {}, QPoint(2, 2));
+        QTest::mouseRelease(wall->viewport(), Qt::LeftButton, {}, QPoint(2, rh + rh / 2));
+        QCOMPARE(sent.Sent, QList<QByteArray>{"WALL"});
     }
 
     void NoHorizontalScrollBarEvenWhenColumnsOverflow()

@@ -74,6 +74,8 @@ private Q_SLOTS:
     void ResetReconnectsWithoutSession();
     void WallClockSetBackKeepsPinging();
     void NoPasswordOpensOnlyTheConversation();
+    void StatusTimeFormatLosesOnlyTheZone_data();
+    void StatusTimeFormatLosesOnlyTheZone();
 };
 
 void TestMainConnection::LoginListenSubscribePingInOrder()
@@ -296,6 +298,32 @@ void TestMainConnection::NoPasswordOpensOnlyTheConversation()
     QCOMPARE(c.GetTicksWithoutPing(), 0);
     QCOMPARE(rig.Server.Requests().size(), 0);
     QCOMPARE(c.GetStatus(), QString());
+}
+
+void TestMainConnection::StatusTimeFormatLosesOnlyTheZone_data()
+{
+    QTest::addColumn<QString>("format");
+    QTest::addColumn<QString>("expected");
+    QTest::newRow("zone in brackets") << "H:mm:ss (t)" << "H:mm:ss";
+    QTest::newRow("after AM/PM") << "h:mm:ss AP t" << "h:mm:ss AP";
+    QTest::newRow("after the seconds") << "HH:mm:ss t" << "HH:mm:ss";
+    QTest::newRow("first") << "t HH:mm:ss" << "HH:mm:ss";
+    QTest::newRow("quoted t stays") << "H 'at' mm" << "H 'at' mm";
+    QTest::newRow("quoted t and a zone") << "H 'at' mm t" << "H 'at' mm";
+    QTest::newRow("doubled quote in quoted text") << "HH 'it''s t' mm t" << "HH 'it''s t' mm";
+    QTest::newRow("between fields") << "h:mm t AP" << "h:mm AP";
+    QTest::newRow("square brackets, blanks inside") << "HH:mm:ss [ t ]" << "HH:mm:ss";
+    QTest::newRow("narrow no-break space") << QString::fromUtf8("h:mm:ss\u202fAP\u202ft")
+                                           << QString::fromUtf8("h:mm:ss\u202fAP");
+    QTest::newRow("no zone") << "HH:mm:ss" << "HH:mm:ss";
+    QTest::newRow("only a zone") << "t" << "";
+}
+
+void TestMainConnection::StatusTimeFormatLosesOnlyTheZone()
+{
+    QFETCH(QString, format);
+    QFETCH(QString, expected);
+    QCOMPARE(TimeFormatWithoutZone(format), expected);
 }
 
 QTEST_GUILESS_MAIN(TestMainConnection)

@@ -7,6 +7,7 @@
 #include "Platform/VeskError.h"
 
 #include <QImage>
+#include <QMouseEvent>
 #include <QtTest>
 #include <memory>
 
@@ -466,6 +467,39 @@ private Q_SLOTS:
         f.Grid->SetEntries({});
         QVERIFY(f.Grid->GetLastLinkedSymbol().isEmpty());
         QCOMPARE(f.Grid->TopRow(), 1);
+    }
+
+    void DraggingBelowTheGridLinksNothingThere()
+    {
+        TFixture f;
+        f.Grid->SetIgnoreSortTimer(true);
+        TWexTopListEntries list;
+        for (int i = 0; i < 60; ++i)
+            list.push_back(Entry(QByteArray("S" + QByteArray::number(i)).constData()));
+        f.Grid->SetEntries(list);
+        QWidget* vp = f.Grid->viewport();
+        const QPoint onRow = f.Grid->CellRect(0, 2).center();
+        const int below = vp->height() + 10 * f.Grid->DefaultRowHeight();
+
+        // Press on a row, drag down past the window's bottom edge, let go there.
+        QTest::mousePress(vp, Qt::LeftButton, {}, onRow);
+        QMouseEvent move(QEvent::MouseMove, QPointF(onRow.x(), below), vp->mapToGlobal(QPointF(onRow.x(), below)),
+                         Qt::NoButton, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(vp, &move);
+        QTest::mouseRelease(vp, Qt::LeftButton, {}, QPoint(onRow.x(), below));
+        QCOMPARE(f.Sent, QList<QByteArray>({"S1"}));
+        QCOMPARE(f.Grid->Row(), 2);
+        QCOMPARE(f.Grid->TopRow(), 1);
+
+        // Dragging back over a visible row still moves the selection there.
+        const QPoint lower = f.Grid->CellRect(0, 5).center();
+        QTest::mousePress(vp, Qt::LeftButton, {}, onRow);
+        QMouseEvent back(QEvent::MouseMove, QPointF(lower), vp->mapToGlobal(QPointF(lower)), Qt::NoButton,
+                         Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(vp, &back);
+        QTest::mouseRelease(vp, Qt::LeftButton, {}, lower);
+        QCOMPARE(f.Sent, QList<QByteArray>({"S1", "S4"}));
+        QCOMPARE(f.Grid->Row(), 5);
     }
 
 };
