@@ -57,6 +57,9 @@ void TestProcess::closingTheMainWindowEndsTheProgramAndSavesEverything()
     // The report has reached the debug window, which is now on screen.
     QVERIFY2(x.WaitForWindow(QStringLiteral("Quorvex Debug Window"), 5000), qPrintable(x.MappedTitles().join(", ")));
     QVERIFY(server.WaitForRequests("ping", 3, 15000));
+    // The program answers a window manager's ping: its event loop comes round.
+    const double pingMs = x.PingMs(mainWindow, 5000);
+    QVERIFY2(pingMs >= 0, "no answer to _NET_WM_PING");
 
     x.CloseWindow(mainWindow);
     QElapsedTimer timer;

@@ -1,6 +1,7 @@
 #include "XSession.h"
 
 #include <QDeadlineTimer>
+#include <QElapsedTimer>
 #include <QRect>
 #include <QThread>
 #include <csignal>
@@ -74,8 +75,13 @@ TXSession::TXSession(int width, int height)
     Name = QStringLiteral(":%1").arg(number);
     XSetErrorHandler(IgnoreXError);
     Display = XOpenDisplay(Name.toLatin1().constData());
-    if (!Display)
+    if (!Display) {
         StartProblem = "cannot open display " + Name.toLatin1();
+        return;
+    }
+    // Qt sends its answers to pings to the root window, for whoever watches the root's own
+    // structure (or redirects its children, which would make this session the window manager).
+    XSelectInput(Display, DefaultRootWindow(Display), StructureNotifyMask);
 }
 
 TXSession::~TXSession()
@@ -225,6 +231,38 @@ QImage TXSession::Screenshot()
     }
     XDestroyImage(image);
     return shot;
+}
+
+double TXSession::PingMs(TWindowId window, int timeoutMs)
+{
+    if (!Display)
+        return -1;
+    const Atom protocols = XInternAtom(Display, "WM_PROTOCOLS", False);
+    const Atom ping = XInternAtom(Display, "_NET_WM_PING", False);
+    const long stamp = ++PingStamp;
+    XEvent event = {};
+    event.xclient.type = ClientMessage;
+    event.xclient.window = window;
+    event.xclient.message_type = protocols;
+    event.xclient.format = 32;
+    event.xclient.data.l[0] = long(ping);
+    event.xclient.data.l[1] = stamp;
+    event.xclient.data.l[2] = long(window);
+    QElapsedTimer clock;
+    clock.start();
+    XSendEvent(Display, window, False, NoEventMask, &event);
+    XFlush(Display);
+    while (clock.elapsed() < timeoutMs) {
+        while (XPending(Display)) {
+            XEvent reply;
+            XNextEvent(Display, &reply);
+            if (reply.type == ClientMessage && reply.xclient.message_type == protocols &&
+                Atom(reply.xclient.data.l[0]) == ping && reply.xclient.data.l[1] == stamp)
+                return double(clock.nsecsElapsed()) / 1e6;
+        }
+        QThread::usleep(200);
+    }
+    return -1;
 }
 
 void TXSession::Sync()

@@ -50,6 +50,10 @@ public:
     void CloseWindow(TWindowId window);
     // What the screen shows now.
     QImage Screenshot();
+    // How long the program takes to answer a window manager's ping (_NET_WM_PING) on the
+    // window: the time its event loop needs to come round to an X event. -1: no answer in
+    // time.
+    double PingMs(TWindowId window, int timeoutMs = 10000);
 
 private:
     void Key(unsigned long keysym, bool shift);
@@ -59,4 +63,5 @@ private:
     QString Name;
     QByteArray StartProblem;
     struct _XDisplay* Display = nullptr;
+    long PingStamp = 0;
 };
