@@ -79,9 +79,20 @@ QByteArray WindowsIni(int count)
     return ini;
 }
 
+// Every sound ends at once, so each spike plays without waiting for the one before.
 struct TRecordingPlayer : TSoundPlayer {
-    void PlayFile(const QString& path) override { Played.append(path); }
-    void Beep() override { Played.append("beep"); }
+    void PlayFile(const QString& path, TFinished finished) override
+    {
+        Played.append(path);
+        if (finished)
+            finished();
+    }
+    void Beep(TFinished finished) override
+    {
+        Played.append("beep");
+        if (finished)
+            finished();
+    }
     QStringList Played;
 };
 
