@@ -143,6 +143,8 @@ void TestMainForm::LoginFromTheButtons()
     QFETCH(QByteArray, password);
     TDemoServer server({"--no-alerts"});
     QVERIFY2(server.IsRunning(), server.Problem().constData());
+    TManualClock clock; // pings only when the test says so
+    TScopedClock scopedClock(&clock);
     QTemporaryDir dir;
     TFormRig rig("[General]\n" + general, dir.path(), server.Address());
     TMainForm& form = *rig.Form;
@@ -155,10 +157,19 @@ void TestMainForm::LoginFromTheButtons()
     QCOMPARE(login.Value("password"), password);
     QVERIFY(server.WaitFor([&] { return form.StatusLabel->text() == "Connected!"; }));
 
-    // Login again with the same name and password: the conversation stays.
+    // Login again with the same name and password: the conversation stays. A reconnect
+    // would have closed it and sent its login and ping on a second one; the next ping shows
+    // which conversation is current by the time the server has heard it.
+    const int pings = int(server.RequestsWith("ping").size());
     QTest::keyClick(form.PasswordEdit, Qt::Key_Return);
     QCoreApplication::processEvents();
+    clock.Advance(4501);
+    rig.Connection->Tick();
+    QVERIFY(server.WaitForRequests("ping", pings + 1));
+    QCOMPARE(server.RequestsWith("ping").last().Conn, 1);
+    QCOMPARE(server.RequestsWith("login").size(), 1);
     QCOMPARE(server.OpenedCount(), 1);
+    QCOMPARE(server.ClosedCount(), 0);
     // Reset Connection starts a new one.
     QTest::mouseClick(form.ResetConnectionButton, Qt::LeftButton);
     QCOMPARE(form.StatusLabel->text(), QString());
