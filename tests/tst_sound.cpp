@@ -1,6 +1,7 @@
 // labels: sound
 // The price-spike signal: gated by the check box's own flags, delayed on the event loop
-// (never by blocking it), then the chosen file or the beep, through a recording player.
+// (never by blocking it), then the chosen file or the beep, one full sound per spike, one
+// after another, through a recording player whose sounds end when the test says so.
 
 #include "Olvarra/ConfigFile.h"
 #include "Olvarra/FakeDataUnit.h"
