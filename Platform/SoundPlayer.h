@@ -4,15 +4,22 @@
 // Tests install a recording player so they hear nothing.
 
 #include <QString>
+#include <functional>
 
 class TSoundPlayer {
 public:
+    // Told once when a sound is over: played to its end, cut off by the next sound of the
+    // same player, or found unplayable. It may be called from inside the call that started
+    // the sound (an instantaneous beep, a file that cannot be opened) or later from the
+    // event loop. Empty means nobody needs to know.
+    using TFinished = std::function<void()>;
+
     virtual ~TSoundPlayer() = default;
     // Starts playing the wave file and returns at once. A file that cannot be played is
     // silently ignored: whether a sound was heard never matters to the caller.
-    virtual void PlayFile(const QString& path) = 0;
+    virtual void PlayFile(const QString& path, TFinished finished) = 0;
     // The desktop's default beep.
-    virtual void Beep() = 0;
+    virtual void Beep(TFinished finished) = 0;
 };
 
 // The player in force: the system player unless a test installed another.

@@ -510,10 +510,15 @@ void TestAlertWindow::ListenersAndDestroyedWindows()
     QCOMPARE(Rows(separate), (TSymbols{"B"}));
     QCOMPARE(Rows(*kept), (TSymbols{"A"}));
 
-    // An unconfigured window ignores everything, also a body whose category is empty.
+    // A window is listening before it is configured. Until then it ignores everything, also
+    // a body whose category is empty, and keeps nothing for later.
     TAlertForm bare;
+    bare.GetExpireBollingersTimer()->stop();
     bare.HandleAlertMessage("\r\nsymbol=A");
-    QVERIFY(!bare.GetGrid());
+    bare.LoadSettings(TConfigFile::FromText("[w]\nsubscription=\n"), "w");
+    QVERIFY(GridOf<TQuickStrikeGrid>(bare));
+    bare.HandleAlertMessage("\r\nsymbol=B");
+    QCOMPARE(Rows(bare), (TSymbols{"B"}));
 }
 
 QTEST_MAIN(TestAlertWindow)

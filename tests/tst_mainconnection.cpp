@@ -4,9 +4,13 @@
 
 #include "Olvarra/MainConnectionUnit.h"
 #include "Platform/Clock.h"
+#include "Shared/ZLibStreams.h"
 #include "support/DemoServer.h"
 
+#include <QHostAddress>
 #include <QLocale>
+#include <QTcpServer>
+#include <QTcpSocket>
 #include <QTimer>
 #include <QtTest>
 #include <memory>
@@ -60,6 +64,149 @@ bool IsWorkingText(const QString& status, const TManualClock& clock)
            && !status.contains(now.timeZoneAbbreviation());
 }
 
+// A server scripted by the test, for answers the demo server never gives: late, or odd.
+// It reads the opening command and the compressed requests, and answers only when told.
+struct TScriptedServer {
+    struct TRequest {
+        qint32 Id = 0; // 0: none asked for
+        QByteArray Command;
+    };
+
+    TScriptedServer()
+    {
+        Listener.listen(QHostAddress::LocalHost, 0);
+        QObject::connect(&Listener, &QTcpServer::newConnection, [this] {
+            Client = Listener.nextPendingConnection();
+            QObject::connect(Client, &QTcpSocket::readyRead, [this] { Read(); });
+        });
+    }
+    QByteArray Address() const { return "127.0.0.1:" + QByteArray::number(Listener.serverPort()); }
+
+    // The id of the n-th request (from 0) with this command, once it has arrived.
+    qint32 IdOf(const QByteArray& command, int n = 0)
+    {
+        const bool arrived = QTest::qWaitFor([&] {
+            int seen = 0;
+            for (const TRequest& r : Requests)
+                if (r.Command == command && seen++ == n)
+                    return true;
+            return false;
+        });
+        if (!arrived)
+            return -1;
+        int seen = 0;
+        for (const TRequest& r : Requests)
+            if (r.Command == command && seen++ == n)
+                return r.Id;
+        return -1;
+    }
+    int Count(const QByteArray& command) const
+    {
+        return int(std::count_if(Requests.begin(), Requests.end(), [&](const TRequest& r) { return r.Command == command; }));
+    }
+
+    // Response frames, compressed and sync-flushed as one write.
+    void Answer(const QList<QPair<qint32, QByteArray>>& frames)
+    {
+        QByteArray plain;
+        for (const auto& [id, body] : frames)
+            plain += Int(id) + Int(qint32(body.size())) + body;
+        Deflater.Write(plain);
+        Deflater.Flush();
+        Client->write(std::exchange(Deflater.Output, QByteArray()));
+    }
+
+    QTcpServer Listener;
+    QTcpSocket* Client = nullptr;
+    QList<TRequest> Requests;
+
+private:
+    static QByteArray Int(qint32 v)
+    {
+        QByteArray out(4, '\0');
+        for (int i = 0; i < 4; ++i)
+            out[i] = char((quint32(v) >> (8 * i)) & 0xFF);
+        return out;
+    }
+    static qint32 ReadInt(const QByteArray& b, qsizetype at)
+    {
+        quint32 v = 0;
+        for (int i = 3; i >= 0; --i)
+            v = v << 8 | quint8(b[at + i]);
+        return qint32(v);
+    }
+
+    void Read()
+    {
+        Raw += Client->readAll();
+        const qsizetype start = TTalkWithServer::OpeningCommand.size();
+        if (Raw.size() <= start)
+            return;
+        Inflater.Write(Raw.mid(std::max(start, Inflated)));
+        Inflated = Raw.size();
+        const QByteArray& in = Inflater.Output;
+        for (;;) {
+            TRequest request;
+            qsizetype at = Parsed;
+            bool whole = false;
+            while (at + 4 <= in.size()) {
+                const qint32 keyLength = ReadInt(in, at);
+                if (keyLength == 0) {
+                    at += 4;
+                    whole = true;
+                    break;
+                }
+                if (at + 8 + keyLength > in.size())
+                    break;
+                const QByteArray key = in.mid(at + 4, keyLength);
+                const qint32 valueLength = ReadInt(in, at + 4 + keyLength);
+                if (at + 8 + keyLength + valueLength > in.size())
+                    break;
+                const QByteArray value = in.mid(at + 8 + keyLength, valueLength);
+                if (key == "message_id")
+                    request.Id = value.toInt();
+                else if (key == "command")
+                    request.Command = value;
+                at += 8 + keyLength + valueLength;
+            }
+            if (!whole)
+                return;
+            Requests.append(request);
+            Parsed = at;
+        }
+    }
+
+    QByteArray Raw;
+    TZLibDecompressor Inflater;
+    qsizetype Inflated = 0;
+    qsizetype Parsed = 0;
+    TZLibCompressor Deflater;
+};
+
+// A main connection logged in to a scripted server, its login ping answered.
+struct TScriptedRig {
+    TScriptedRig() : Scoped(&ManualClock)
+    {
+        Connection = std::make_unique<TMainConnection>(Server.Address(), nullptr);
+        Connection->GetTimer()->stop();
+        Connection->SetUserName("joe");
+        Connection->SetPassword("secret");
+        LoginId = Server.IdOf("login");
+        const qint32 ping = Server.IdOf("ping");
+        if (LoginId > 0 && ping > 0) {
+            Server.Answer({{LoginId, "SESSION ID\r\nfirst"}, {ping, {}}});
+            QTest::qWaitFor([&] { return Connection->GetStatus() == "Connected!"; });
+        }
+    }
+    bool Ready() const { return Connection->GetStatus() == "Connected!" && Connection->GetSessionId() == "first"; }
+
+    TManualClock ManualClock;
+    TScopedClock Scoped;
+    TScriptedServer Server;
+    std::unique_ptr<TMainConnection> Connection;
+    qint32 LoginId = -1;
+};
+
 } // namespace
 
 class TestMainConnection : public QObject {
@@ -76,6 +223,8 @@ private Q_SLOTS:
     void NoPasswordOpensOnlyTheConversation();
     void StatusTimeFormatLosesOnlyTheZone_data();
     void StatusTimeFormatLosesOnlyTheZone();
+    void LateAnswerToACancelledPingChangesNothing();
+    void SessionIdReplyWithoutIdKeepsTheSession();
 };
 
 void TestMainConnection::LoginListenSubscribePingInOrder()
@@ -324,6 +473,60 @@ void TestMainConnection::StatusTimeFormatLosesOnlyTheZone()
     QFETCH(QString, format);
     QFETCH(QString, expected);
     QCOMPARE(TimeFormatWithoutZone(format), expected);
+void TestMainConnection::LateAnswerToACancelledPingChangesNothing()
+{
+    TScriptedRig rig;
+    QVERIFY(rig.Ready());
+    TMainConnection& c = *rig.Connection;
+
+    // A periodic ping that the server leaves unanswered, then the next one, which cancels it.
+    rig.ManualClock.Advance(4600);
+    c.Tick();
+    const qint32 first = rig.Server.IdOf("ping", 1);
+    QVERIFY(first > 0);
+    for (int i = 0; i < 10; ++i) {
+        rig.ManualClock.Advance(500);
+        c.Tick();
+    }
+    const qint32 second = rig.Server.IdOf("ping", 2);
+    QVERIFY(second > 0 && second != first);
+    const int ticks = c.GetTicksWithoutPing();
+    QCOMPARE(ticks, 11);
+
+    // The late answer comes, and behind it a new session id to show that it has been read.
+    rig.Server.Answer({{first, {}}, {rig.LoginId, "SESSION ID\r\nsecond"}});
+    QVERIFY(QTest::qWaitFor([&] { return c.GetSessionId() == "second"; }));
+    QCOMPARE(c.GetStatus(), QString("Connected!"));
+    QCOMPARE(c.GetTicksWithoutPing(), ticks);
+
+    // The answer to the ping in force counts.
+    rig.Server.Answer({{second, {}}});
+    QVERIFY(QTest::qWaitFor([&] { return c.GetTicksWithoutPing() == 0; }));
+    QVERIFY2(IsWorkingText(c.GetStatus(), rig.ManualClock), qPrintable(c.GetStatus()));
+}
+
+void TestMainConnection::SessionIdReplyWithoutIdKeepsTheSession()
+{
+    TScriptedRig rig;
+    QVERIFY(rig.Ready());
+    TMainConnection& c = *rig.Connection;
+    // The login callback stays registered, so the server may answer it again. Each odd reply
+    // is followed by the answer to a ping, whose status shows the reply has been read.
+    const QByteArray odd[] = {"SESSION ID", "SESSION ID\r\n", "SESSION ID\r\n\0next", "SESSION"};
+    int pings = 1;
+    for (const QByteArray& reply : odd) {
+        rig.ManualClock.Advance(4600);
+        c.Tick();
+        const qint32 ping = rig.Server.IdOf("ping", pings++);
+        QVERIFY(ping > 0);
+        bool answered = false;
+        c.OnStatusChange = [&] { answered = true; };
+        rig.Server.Answer({{rig.LoginId, reply}, {ping, {}}});
+        QVERIFY(QTest::qWaitFor([&] { return answered; }));
+        QVERIFY2(c.GetSessionId() == "first", reply.constData());
+        QVERIFY(!c.IsStopped());
+    }
+    c.OnStatusChange = nullptr;
 }
 
 QTEST_GUILESS_MAIN(TestMainConnection)

@@ -81,9 +81,20 @@ QByteArray WindowsIni(int count)
     return ini;
 }
 
+// Every sound ends at once, so each spike plays without waiting for the one before.
 struct TRecordingPlayer : TSoundPlayer {
-    void PlayFile(const QString& path) override { Played.append(path); }
-    void Beep() override { Played.append("beep"); }
+    void PlayFile(const QString& path, TFinished finished) override
+    {
+        Played.append(path);
+        if (finished)
+            finished();
+    }
+    void Beep(TFinished finished) override
+    {
+        Played.append("beep");
+        if (finished)
+            finished();
+    }
     QStringList Played;
 };
 
@@ -141,6 +152,8 @@ void TestMainForm::LoginFromTheButtons()
     QFETCH(QByteArray, password);
     TDemoServer server({"--no-alerts"});
     QVERIFY2(server.IsRunning(), server.Problem().constData());
+    TManualClock clock; // pings only when the test says so
+    TScopedClock scopedClock(&clock);
     QTemporaryDir dir;
     TFormRig rig("[General]\n" + general, dir.path(), server.Address());
     TMainForm& form = *rig.Form;
@@ -153,10 +166,19 @@ void TestMainForm::LoginFromTheButtons()
     QCOMPARE(login.Value("password"), password);
     QVERIFY(server.WaitFor([&] { return form.StatusLabel->text() == "Connected!"; }));
 
-    // Login again with the same name and password: the conversation stays.
+    // Login again with the same name and password: the conversation stays. A reconnect
+    // would have closed it and sent its login and ping on a second one; the next ping shows
+    // which conversation is current by the time the server has heard it.
+    const int pings = int(server.RequestsWith("ping").size());
     QTest::keyClick(form.PasswordEdit, Qt::Key_Return);
     QCoreApplication::processEvents();
+    clock.Advance(4501);
+    rig.Connection->Tick();
+    QVERIFY(server.WaitForRequests("ping", pings + 1));
+    QCOMPARE(server.RequestsWith("ping").last().Conn, 1);
+    QCOMPARE(server.RequestsWith("login").size(), 1);
     QCOMPARE(server.OpenedCount(), 1);
+    QCOMPARE(server.ClosedCount(), 0);
     // Reset Connection starts a new one.
     QTest::mouseClick(form.ResetConnectionButton, Qt::LeftButton);
     QCOMPARE(form.StatusLabel->text(), QString());

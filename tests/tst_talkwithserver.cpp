@@ -4,6 +4,7 @@
 // waiting callback gets exactly one final answer. Most cases talk to a peer in this process
 // for exact control of the bytes; one logs in to the demo server.
 
+#include "Platform/AsyncSocket.h"
 #include "Platform/VeskError.h"
 #include "Shared/MiscDebugWindows.h"
 #include "Shared/SocketServerConnections.h"
@@ -146,6 +147,17 @@ std::unique_ptr<TTalkWithServer> ConnectedTalk(TPeer& peer)
     return talk;
 }
 
+// The client's own socket, to see what the conversation has handed to it so far: without a
+// turn of the event loop nothing is written, so it is all still queued there.
+QTcpSocket* ClientSocket(const TTalkWithServer& talk)
+{
+    auto* connection = dynamic_cast<TSocketServerConnection*>(talk.GetConnection());
+    return connection && connection->GetSocket() ? connection->GetSocket()->findChild<QTcpSocket*>() : nullptr;
+}
+
+// Sync flushes in what the peer received: each ends with an empty stored block.
+int SyncFlushes(const QByteArray& raw) { return int(raw.count(QByteArray("\0\0\xff\xff", 4))); }
+
 } // namespace
 
 class TstTalkWithServer : public QObject {
@@ -164,6 +176,7 @@ private Q_SLOTS:
     void connectionFailuresGiveTheirReasons();
     void serverAddressIsSplitAtTheFirstColon();
     void largeBurstArrivesIntactAndInOrder();
+    void oneFlushedBlockPerTurnAndEarlyBlocksInABurst();
     void loginAndPingWithTheDemoServer();
 };
 
@@ -528,6 +541,55 @@ void TstTalkWithServer::largeBurstArrivesIntactAndInOrder()
     QTRY_COMPARE(peer.Requests.size(), 300);
     for (int i = 0; i < 300; ++i)
         QCOMPARE(peer.Requests[i], TPairs({{"command", "blob"}, {"n", QByteArray::number(i)}, {"data", values[i]}}));
+}
+
+void TstTalkWithServer::oneFlushedBlockPerTurnAndEarlyBlocksInABurst()
+{
+    TPeer peer;
+    auto talk = ConnectedTalk(peer);
+    QVERIFY(talk);
+    QTcpSocket* socket = ClientSocket(*talk);
+    QVERIFY(socket);
+    QTRY_COMPARE(socket->bytesToWrite(), 0); // the opening command is out
+    QCOMPARE(SyncFlushes(peer.Raw), 0);
+
+    // Small requests of one turn: nothing leaves before the turn is over, then one block
+    // with one flush; a second turn makes a second block.
+    for (int i = 0; i < 20; ++i)
+        talk->SendMessage(MakeMessage({"command", "small", "n", i}), false, {});
+    QCOMPARE(socket->bytesToWrite(), 0);
+    QTRY_COMPARE(peer.Requests.size(), 20);
+    QCOMPARE(SyncFlushes(peer.Raw), 1);
+    talk->SendMessage(Ping(), false, {});
+    talk->SendMessage(Ping(), false, {});
+    QTRY_COMPARE(peer.Requests.size(), 22);
+    QCOMPARE(SyncFlushes(peer.Raw), 2);
+
+    // A burst that does not compress: blocks of more than 4999 bytes go to the connection
+    // while the turn is still running, each without a flush; the rest goes with the one
+    // flush at the end of the turn.
+    const qsizetype rawBefore = peer.Raw.size();
+    qint64 handed = 0;
+    QList<qint64> blocks;
+    for (int i = 0; i < 100; ++i) {
+        QByteArray v(1000, Qt::Uninitialized);
+        for (char& ch : v)
+            ch = char(QRandomGenerator::global()->generate());
+        talk->SendMessage(MakeMessage({"command", "blob", "data", v}), false, {});
+        if (socket->bytesToWrite() != handed) {
+            blocks << socket->bytesToWrite() - handed;
+            handed = socket->bytesToWrite();
+        }
+    }
+    QVERIFY(blocks.size() >= 2);
+    for (qint64 block : blocks)
+        QVERIFY2(block > 4999, qPrintable(QString::number(block)));
+    QTRY_COMPARE(peer.Requests.size(), 122);
+    QCOMPARE(SyncFlushes(peer.Raw), 3);
+    // What waited for the end of the turn is at most 4999 bytes plus what deflate itself
+    // holds back (a block of about 16 kB for data that does not compress), not the burst.
+    const qint64 rest = qint64(peer.Raw.size() - rawBefore) - handed;
+    QVERIFY2(rest > 0 && rest < 4999 + 20'000, qPrintable(QStringLiteral("%1 of %2").arg(rest).arg(handed + rest)));
 }
 
 void TstTalkWithServer::loginAndPingWithTheDemoServer()

@@ -74,9 +74,11 @@ public:
         return img.pixelColor(r.right() - 1, r.center().y());
     }
 
+    // Clicks a row on screen; a row that is not there would click the header instead.
     void Select(int row)
     {
         const QRect r = Grid->CellRect(1 < Grid->ColCount() ? 1 : 0, row);
+        QVERIFY2(r.isValid(), qPrintable(QStringLiteral("row %1 is not on screen").arg(row)));
         QTest::mouseClick(Grid->viewport(), Qt::LeftButton, {}, r.center());
     }
 
@@ -407,10 +409,25 @@ private Q_SLOTS:
         f.Select(2);
         f.Select(1);
         QCOMPARE(f.Sent, QList<QByteArray>({"IBM", "MSFT", "IBM"}));
-        // The empty row under the list selects but sends nothing.
-        f.Grid->SetEntries(List({"IBM", "MSFT", "IBM"}));
-        f.Select(4);
+        // The empty row of an empty list selects but sends nothing, not even an empty symbol.
+        f.Grid->SetEntries({});
+        f.Grid->SortNow();
+        QCOMPARE(f.Grid->RowCount(), 2);
+        f.Grid->SetRow(-1); // the selection fell onto the empty row; a click must move it there
+        f.Select(1);
+        QCOMPARE(f.Grid->Row(), 1);
         QCOMPARE(f.Sent.size(), 3);
+        // Rows with an empty symbol or a "-" select too, and send nothing either.
+        f.Grid->SetEntries(List({"IBM", "", "-"}));
+        f.Grid->SortNow();
+        f.Select(1);
+        f.Select(2);
+        QCOMPARE(f.Grid->Row(), 2);
+        f.Select(3);
+        QCOMPARE(f.Grid->Row(), 3);
+        QCOMPARE(f.Sent, QList<QByteArray>({"IBM", "MSFT", "IBM", "IBM"}));
+        f.Grid->SetEntries(List({"IBM", "MSFT", "IBM"}));
+        f.Grid->SortNow();
 
         // A failing hand-over is swallowed and the selection still moves.
         SetSendSymbolHook([](const QByteArray&) { throw EVeskError(QStringLiteral("no link")); });
@@ -459,11 +476,23 @@ private Q_SLOTS:
         f.Grid->SetEntries(list);
         QCOMPARE(f.Grid->TopRow(), 20);
 
+        // The list shrinks under the selection, still longer than the window: the
+        // selection falls to the new last row, another symbol, so it goes and the grid
+        // scrolls to its first data row, where the shorter list alone would not put it.
+        f.Select(30);
+        QCOMPARE(f.Grid->GetLastLinkedSymbol(), QByteArray("S29"));
+        list.resize(28);
+        f.Grid->SetEntries(list);
+        QCOMPARE(f.Grid->Row(), -1);
+        QVERIFY(f.Grid->GetLastLinkedSymbol().isEmpty());
+        QCOMPARE(f.Grid->TopRow(), 1);
+        f.Grid->SetTopRow(20);
+        QVERIFY(f.Grid->TopRow() > 1);
+
         // The list runs out under the selection: the link is forgotten.
         f.Grid->SetTopRow(1);
         f.Select(3);
         QCOMPARE(f.Grid->GetLastLinkedSymbol(), QByteArray("S2"));
-        f.Grid->SetTopRow(20);
         f.Grid->SetEntries({});
         QVERIFY(f.Grid->GetLastLinkedSymbol().isEmpty());
         QCOMPARE(f.Grid->TopRow(), 1);

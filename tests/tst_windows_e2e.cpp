@@ -20,6 +20,7 @@
 #include <QLineEdit>
 #include <QTemporaryDir>
 #include <QtTest>
+#include <cstring>
 #include <memory>
 
 namespace {
@@ -36,25 +37,40 @@ const std::pair<const char*, const char*> WindowKinds[] = {
     {"wex", "wex"},
 };
 
-qsizetype RowsShown(const TAlertForm& window)
+template <class TList>
+QList<QByteArray> SymbolsOf(const TList& list)
+{
+    QList<QByteArray> out;
+    for (qsizetype i = 0; i < qsizetype(list.size()); ++i)
+        out.append(list[i].Symbol);
+    return out;
+}
+
+// The symbol of every row a window's grid holds, top row first.
+QList<QByteArray> SymbolsShown(const TAlertForm& window)
 {
     QWidget* grid = window.GetGrid();
     if (auto* g = dynamic_cast<TQuickStrikeGrid*>(grid))
-        return g->GetEntries().size();
+        return SymbolsOf(g->GetEntries());
     if (auto* g = dynamic_cast<TBollingerGrid*>(grid))
-        return g->GetEntries().size();
+        return SymbolsOf(g->GetEntries());
     if (auto* g = dynamic_cast<TSymbolOnlyGrid*>(grid))
-        return g->GetEntries().size();
+        return SymbolsOf(g->GetEntries());
     if (auto* g = dynamic_cast<TPointsTopListGrid*>(grid))
-        return g->GetEntries().size();
+        return SymbolsOf(g->GetEntries());
     if (auto* g = dynamic_cast<TRookGrid*>(grid))
-        return g->GetEntries().size();
+        return SymbolsOf(g->GetEntries());
     if (auto* g = dynamic_cast<TTamberGrid*>(grid))
-        return g->GetEntries().size();
+        return SymbolsOf(g->GetEntries());
     if (auto* g = dynamic_cast<TWexTopListFullGrid*>(grid))
-        return qsizetype(g->GetDisplayedEntries().size());
-    return -1;
+        return SymbolsOf(g->GetDisplayedEntries());
+    return {};
 }
+
+qsizetype RowsShown(const TAlertForm& window) { return SymbolsShown(window).size(); }
+
+// A symbol no made-up alert carries, marking a message sent to one category.
+QByteArray Tag(const QByteArray& category) { return "ZZ-" + category; }
 
 } // namespace
 
@@ -163,11 +179,43 @@ void TestWindowsEndToEnd::EveryKindShowsStreamedAlerts()
         QVERIFY(Windows[i]);
         QTRY_VERIFY2_WITH_TIMEOUT(RowsShown(*Windows[i]) > 0, WindowKinds[i].first, 15000);
     }
-    // Each window keeps to its own category: the QuickStrike window holds alerts only from
-    // its stream, and the capped list has not overflowed.
     QVERIFY(RowsShown(*Windows[0]) <= 1000);
     QCOMPARE(Windows[3]->GetDisplayKind(), dkPointsList);
     QCOMPARE(Windows[7]->GetDisplayKind(), dkWexTopList);
+
+    // Each window keeps to its own category. In the stream itself: the whole lists of the
+    // points and wex categories carry no "symbol", so a one-row window that took them would
+    // hold rows without a symbol.
+    for (size_t i : {0, 2, 4, 5, 6})
+        QVERIFY2(!SymbolsShown(*Windows[i]).contains(QByteArray()), WindowKinds[i].first);
+    // And exactly: one marked message per category, where the server's alerts come in,
+    // then messages every window must ignore (another letter case, a longer name, a first
+    // line that only starts with the category, no category). Each carries its mark in every
+    // form a kind reads (a points list row also needs a price and a change), so a window
+    // that took one would show it.
+    auto marked = [](const QByteArray& tag) {
+        return "\r\naction=add&symbol=" + tag + "&symbol0=" + tag + "&last0=1&change0=1";
+    };
+    for (const auto& [category, display] : WindowKinds)
+        MainConnection().ListenResponse(true, QByteArray(category) + marked(Tag(category)), TMessageToServer());
+    QList<QByteArray> decoys;
+    for (const auto& [category, display] : WindowKinds) {
+        const QByteArray name(category);
+        decoys << name.toUpper() << name + "x" << name + " " << name + "\rx";
+    }
+    decoys << QByteArray();
+    for (const QByteArray& decoy : decoys)
+        MainConnection().ListenResponse(true, decoy + marked(Tag("decoy")), TMessageToServer());
+    dynamic_cast<TWexTopListFullGrid*>(Windows[7]->GetGrid())->SortNow(); // a list in a new order waits otherwise
+    for (size_t i = 0; i < Windows.size(); ++i) {
+        const QList<QByteArray> shown = SymbolsShown(*Windows[i]);
+        const char* name = WindowKinds[i].first;
+        QVERIFY2(shown.contains(Tag(name)), name);
+        QVERIFY2(!shown.contains(Tag("decoy")), name);
+        for (const auto& [other, display] : WindowKinds)
+            if (std::strcmp(other, name) != 0)
+                QVERIFY2(!shown.contains(Tag(other)), qPrintable(QStringLiteral("%1 holds %2").arg(name, other)));
+    }
 }
 
 void TestWindowsEndToEnd::PlacementsSurviveARestart()
