@@ -473,6 +473,8 @@ void TestMainConnection::StatusTimeFormatLosesOnlyTheZone()
     QFETCH(QString, format);
     QFETCH(QString, expected);
     QCOMPARE(TimeFormatWithoutZone(format), expected);
+}
+
 void TestMainConnection::LateAnswerToACancelledPingChangesNothing()
 {
     TScriptedRig rig;
