@@ -18,6 +18,16 @@ class QTimer;
 class THttpRequest;
 class TWakeMeSoon;
 
+// The opening of the GET's body, parsed from what has arrived so far. Complete stays false
+// until both line ends are there; then UploadUrl is the second line (trimmed) resolved
+// against the tunnel's URL, and Length counts the two lines with their line ends.
+struct TTunnelHandshake {
+    bool Complete = false;
+    QByteArray UploadUrl;
+    qsizetype Length = 0;
+};
+TTunnelHandshake ParseTunnelHandshake(const QByteArray& received, const QByteArray& tunnelUrl);
+
 class THttpTunnel : public TGenericServerConnection {
     Q_OBJECT
 public:
