@@ -85,6 +85,7 @@ def corpora():
     ]
 
     c['fuzz_records'] = ALERTS + [b'WEX\r\nsymbol0=A&symbol1=&symbol2=C', b'PTS\r\nsymbol0=&last0=1&change0=1',
+                                  b'PTS\r\nsymbol0=D&last0=1&change0=0.5&symbol1=E&last1=2',
                                   b'TAM\r\nlast=nan&prev_close=1e400', b'ROOK\r\nvolume=$ff&count=-x1&rank=']
 
     c['fuzz_socks4'] = [b'\x00\x00\x5a\x00\x00\x00\x00\x00\x00', b'\x03\x00\x5b\x12\x34\x7f\x00\x00\x01data',
