@@ -150,8 +150,18 @@ void THttpTunnel::DownloadData(const QByteArray& piece)
     ReceiveBuffer += piece;
     if (TunnelState == TunnelConnecting) {
         const TTunnelHandshake handshake = ParseTunnelHandshake(ReceiveBuffer, TunnelURL);
-        if (!handshake.Complete)
+        if (!handshake.Complete) {
+            if (ReceiveBuffer.size() > MaxHandshake) {
+                // None of it is stream data: nothing is handed out after the close.
+                ReceiveBuffer.clear();
+                QPointer<THttpTunnel> self(this);
+                RaiseDiagnostic("Invalid tunnel handshake: no upload address in the first " +
+                                QByteArray::number(MaxHandshake) + " bytes");
+                if (self)
+                    Close();
+            }
             return;
+        }
         UploadRequest->Url = handshake.UploadUrl;
         ReceiveBuffer.remove(0, handshake.Length);
         TunnelState = TunnelConnected;

@@ -41,6 +41,10 @@ public:
     static constexpr qint32 MaxFailures = 4;
     // Period of the upload-deadline check.
     static constexpr int TimerIntervalMs = 100;
+    // Bytes the GET may bring before its two opening lines are complete. A real handshake
+    // is a line and a URL; a peer that sends more without them is not a tunnel server, and
+    // waiting for it would hold its bytes without end.
+    static constexpr qsizetype MaxHandshake = 64 * 1024;
 
     explicit THttpTunnel(const QByteArray& tunnelUrl, QObject* parent = nullptr);
     ~THttpTunnel() override;

@@ -9,7 +9,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     const QByteArray reply = AsBytes(data, size);
     {
-        TReceivePath path;
+        TReceivePath path(false);
         path.Feed(Deflate(Frame(LoginId, reply) + Frame(LoginPingId, "")), 1 << 20);
         const TMainConnection& c = path.Connection;
 
