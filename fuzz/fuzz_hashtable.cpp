@@ -229,7 +229,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
             const int buckets = (op >> 4) == 0 ? int(in.Byte()) + 1 : 0;
             if (buckets > 0 || reference.empty())
                 table.Resize(buckets);
-            else
+            else if (table.BucketCount() < 4096) // each Grow adds half: bounded, or it runs away
                 table.Grow();
             break;
         }
