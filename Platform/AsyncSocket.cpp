@@ -45,6 +45,17 @@ QString Latin1(const QByteArray& bytes) { return QString::fromLatin1(bytes); }
 
 } // namespace
 
+TSocks4Reply ParseSocks4Reply(const char* data, qsizetype size)
+{
+    TSocks4Reply reply;
+    if (size < Socks4ReplyLength)
+        return reply;
+    reply.Code = int(quint8(data[1]));
+    reply.Kind = data[1] == Socks4Granted ? TSocks4Reply::Granted : TSocks4Reply::Refused;
+    reply.Length = Socks4ReplyLength;
+    return reply;
+}
+
 quint16 ParsePortText(const QByteArray& text)
 {
     if (text.isEmpty() || text.size() > 5)
@@ -282,13 +293,13 @@ void TAsyncSocket::SocketReadyRead()
         return;
     TakeReceived(bytes);
     if (SocketState == SocksHandshake) {
-        if (BytesWaiting() < Socks4ReplyLength)
+        const TSocks4Reply reply = ParseSocks4Reply(Received.constData() + ReceivedOffset, BytesWaiting());
+        if (reply.Kind == TSocks4Reply::NeedMore)
             return;
-        const char code = Received[ReceivedOffset + 1];
-        ReceivedOffset += Socks4ReplyLength;
-        if (code != Socks4Granted) {
+        ReceivedOffset += reply.Length;
+        if (reply.Kind != TSocks4Reply::Granted) {
             Fail(TSocketError::ProxyFailed,
-                 QStringLiteral("SOCKS 4 request refused by the proxy (code %1)").arg(int(quint8(code))));
+                 QStringLiteral("SOCKS 4 request refused by the proxy (code %1)").arg(reply.Code));
             return;
         }
         SessionUp();

@@ -122,5 +122,16 @@ private:
     bool ClosedHere = false; // Close ended a working session: not an error
 };
 
+// The SOCKS 4 proxy's answer to CONNECT: 8 bytes (a zero, the result code, port and
+// address). NeedMore until all 8 have arrived; Length is then 8 and whatever follows is the
+// session's own data.
+struct TSocks4Reply {
+    enum TKind { NeedMore, Granted, Refused };
+    TKind Kind = NeedMore;
+    int Code = 0; // the result code, 0 to 255 (90 is granted)
+    qsizetype Length = 0;
+};
+TSocks4Reply ParseSocks4Reply(const char* data, qsizetype size);
+
 // Parses a port given as text: decimal digits, 1 to 65535. Returns 0 for anything else.
 quint16 ParsePortText(const QByteArray& text);

@@ -41,6 +41,24 @@ QByteArray StatusText(const THttpRequest& request)
 
 } // namespace
 
+TTunnelHandshake ParseTunnelHandshake(const QByteArray& received, const QByteArray& tunnelUrl)
+{
+    TTunnelHandshake result;
+    const qsizetype first = received.indexOf("\r\n");
+    if (first < 0)
+        return result;
+    const qsizetype second = received.indexOf("\r\n", first + 2);
+    if (second < 0)
+        return result;
+    const QByteArray line = received.mid(first + 2, second - first - 2).trimmed();
+    // The server may name the upload place relative to the tunnel's own URL.
+    const QUrl base(QString::fromLatin1(tunnelUrl));
+    result.UploadUrl = base.resolved(QUrl(QString::fromLatin1(line))).toEncoded();
+    result.Length = second + 2;
+    result.Complete = true;
+    return result;
+}
+
 THttpTunnel::THttpTunnel(const QByteArray& tunnelUrl, QObject* parent)
     : TGenericServerConnection(parent),
       TunnelURL(tunnelUrl),
@@ -131,17 +149,21 @@ void THttpTunnel::DownloadData(const QByteArray& piece)
 
     ReceiveBuffer += piece;
     if (TunnelState == TunnelConnecting) {
-        const qsizetype first = ReceiveBuffer.indexOf("\r\n");
-        if (first < 0)
+        const TTunnelHandshake handshake = ParseTunnelHandshake(ReceiveBuffer, TunnelURL);
+        if (!handshake.Complete) {
+            if (ReceiveBuffer.size() > MaxHandshake) {
+                // None of it is stream data: nothing is handed out after the close.
+                ReceiveBuffer.clear();
+                QPointer<THttpTunnel> self(this);
+                RaiseDiagnostic("Invalid tunnel handshake: no upload address in the first " +
+                                QByteArray::number(MaxHandshake) + " bytes");
+                if (self)
+                    Close();
+            }
             return;
-        const qsizetype second = ReceiveBuffer.indexOf("\r\n", first + 2);
-        if (second < 0)
-            return;
-        const QByteArray line = ReceiveBuffer.mid(first + 2, second - first - 2).trimmed();
-        // The server may name the upload place relative to the tunnel's own URL.
-        const QUrl base(QString::fromLatin1(TunnelURL));
-        UploadRequest->Url = base.resolved(QUrl(QString::fromLatin1(line))).toEncoded();
-        ReceiveBuffer.remove(0, second + 2);
+        }
+        UploadRequest->Url = handshake.UploadUrl;
+        ReceiveBuffer.remove(0, handshake.Length);
         TunnelState = TunnelConnected;
         QPointer<THttpTunnel> self(this);
         RaiseSessionConnected();

@@ -18,6 +18,16 @@ class QTimer;
 class THttpRequest;
 class TWakeMeSoon;
 
+// The opening of the GET's body, parsed from what has arrived so far. Complete stays false
+// until both line ends are there; then UploadUrl is the second line (trimmed) resolved
+// against the tunnel's URL, and Length counts the two lines with their line ends.
+struct TTunnelHandshake {
+    bool Complete = false;
+    QByteArray UploadUrl;
+    qsizetype Length = 0;
+};
+TTunnelHandshake ParseTunnelHandshake(const QByteArray& received, const QByteArray& tunnelUrl);
+
 class THttpTunnel : public TGenericServerConnection {
     Q_OBJECT
 public:
@@ -31,6 +41,10 @@ public:
     static constexpr qint32 MaxFailures = 4;
     // Period of the upload-deadline check.
     static constexpr int TimerIntervalMs = 100;
+    // Bytes the GET may bring before its two opening lines are complete. A real handshake
+    // is a line and a URL; a peer that sends more without them is not a tunnel server, and
+    // waiting for it would hold its bytes without end.
+    static constexpr qsizetype MaxHandshake = 64 * 1024;
 
     explicit THttpTunnel(const QByteArray& tunnelUrl, QObject* parent = nullptr);
     ~THttpTunnel() override;

@@ -186,6 +186,7 @@ class TstHttpTunnel : public QObject {
 private Q_SLOTS:
     void handshakeSplitOverPiecesConnectsOnlyWhenComplete();
     void errorPageIsNotTakenForAHandshake();
+    void handshakeThatNeverEndsIsGivenUp();
     void connectThatCannotStartClosesAtOnce_data();
     void connectThatCannotStartClosesAtOnce();
     void largeSendGoesUpInChunksOneAtATime();
@@ -255,6 +256,28 @@ void TstHttpTunnel::errorPageIsNotTakenForAHandshake()
     peer.Download->disconnectFromHost();
     QTRY_COMPARE(events.Log, QList<QByteArray>({"closed"}));
     QCOMPARE(tunnel.GetTunnelState(), THttpTunnel::TunnelClosed);
+    QCOMPARE(tunnel.Receive(), QByteArray());
+}
+
+void TstHttpTunnel::handshakeThatNeverEndsIsGivenUp()
+{
+    // A peer that streams bytes without the two opening lines would otherwise be buffered
+    // for as long as it keeps sending.
+    THttpPeer peer;
+    TEvents events;
+    THttpTunnel tunnel(peer.Url("/tunnel"));
+    events.Attach(tunnel);
+    QVERIFY(tunnel.Connect());
+    QTRY_VERIFY(peer.Download);
+    peer.WriteDownload("first line\r\n" + QByteArray(THttpTunnel::MaxHandshake - 12, 'x'));
+    QTRY_COMPARE(tunnel.BufferedReceiveBytes(), THttpTunnel::MaxHandshake);
+    QCOMPARE(tunnel.GetTunnelState(), THttpTunnel::TunnelConnecting);
+    peer.WriteDownload(QByteArray(100000, 'y'));
+    QTRY_COMPARE(tunnel.GetTunnelState(), THttpTunnel::TunnelClosed);
+    QCOMPARE(events.Log, QList<QByteArray>({"closed"}));
+    QCOMPARE(events.Diagnostics,
+             QList<QByteArray>({"Invalid tunnel handshake: no upload address in the first 65536 bytes"}));
+    QCOMPARE(tunnel.BufferedReceiveBytes(), 0);
     QCOMPARE(tunnel.Receive(), QByteArray());
 }
 
