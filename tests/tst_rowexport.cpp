@@ -244,12 +244,13 @@ void TestRowExport::HostileTextsStayInTheirCells()
     Send(*window, "symbol=A%09B&last=1&change=1");
     Send(*window, "symbol=Q%22R%0D%0AS&last=1&change=-1");
     Send(*window, "symbol=-2%2B3&last=1&change=-1");
-    QCOMPARE(window->CopyRowsText(), QString("Symbol\tLast\tChg\n'-2+3\t1.00\t-1.00\nQ\"R  S\t1.00\t-1.00\n"
+    Send(*window, "symbol=%40SUM(A1)&last=1&change=-1");
+    QCOMPARE(window->CopyRowsText(), QString("Symbol\tLast\tChg\n'@SUM(A1)\t1.00\t-1.00\n'-2+3\t1.00\t-1.00\nQ\"R  S\t1.00\t-1.00\n"
                                              "A B\t1.00\t1.00\n'=HYPERLINK(1)\t1.00\t1.00\n"));
     QTemporaryDir dir;
     QVERIFY(window->SaveRowsAsCsv(dir.filePath("h.csv")));
     QCOMPARE(ReadFile(dir.filePath("h.csv")),
-             QByteArray("Symbol,Last,Chg\r\n'-2+3,1.00,-1.00\r\n\"Q\"\"R\r\nS\",1.00,-1.00\r\n"
+             QByteArray("Symbol,Last,Chg\r\n'@SUM(A1),1.00,-1.00\r\n'-2+3,1.00,-1.00\r\n\"Q\"\"R\r\nS\",1.00,-1.00\r\n"
                         "A\tB,1.00,1.00\r\n'=HYPERLINK(1),1.00,1.00\r\n"));
 }
 
