@@ -2,6 +2,7 @@
 
 #include <QEvent>
 #include <QLocale>
+#include <QPaintEvent>
 #include <QPainter>
 #include <charconv>
 #include <cmath>
@@ -258,20 +259,129 @@ void TAlertGridBase::DrawTextRight(const QString& s)
     DrawTextAt(rect.left() + std::max(rect.width() - Cell.FontMetrics().horizontalAdvance(s), 0), s);
 }
 
-void TAlertGridBase::DrawFixedRight(double x, int decimals)
-{
-    if (!std::isnan(x))
-        DrawTextRight(Cell.FormatFixed(x, decimals));
-}
-
-void TAlertGridBase::DrawCountRight(qint32 n, TCellText::TCountStyle style)
-{
-    if (n > 0)
-        DrawTextRight(Cell.FormatCount(n, style));
-}
-
 void TAlertGridBase::DrawTextCentered(const QString& s)
 {
     const QRect& rect = Cell.TextRect();
     DrawTextAt(rect.left() + std::max(rect.width() - Cell.FontMetrics().horizontalAdvance(s), 0) / 2, s);
+}
+
+void TAlertGridBase::DrawContent(const TCellContent& content)
+{
+    const QString s = content.Fitted ? Cell.FitText(content.Text) : content.Text;
+    if (content.Right)
+        DrawTextRight(s);
+    else
+        DrawTextLeft(s);
+}
+
+TCellContent TAlertGridBase::TextContent(const QByteArray& text, bool right, bool fitted)
+{
+    TCellContent c;
+    c.Text = CellString(text);
+    c.Right = right;
+    c.Fitted = fitted;
+    c.IsText = true;
+    return c;
+}
+
+TCellContent TAlertGridBase::NumberContent(const QString& text)
+{
+    TCellContent c;
+    c.Text = text;
+    c.Right = true;
+    return c;
+}
+
+TCellContent TAlertGridBase::FixedContent(double x, int decimals, const TCellText& cell)
+{
+    return std::isnan(x) ? NumberContent(QString()) : NumberContent(cell.FormatFixed(x, decimals));
+}
+
+TCellContent TAlertGridBase::CountContent(qint32 n, TCellText::TCountStyle style, const TCellText& cell)
+{
+    return n > 0 ? NumberContent(cell.FormatCount(n, style)) : NumberContent(QString());
+}
+
+// ---------------------------------------------------------------------------------------------
+// The stale mark
+
+void TAlertGridBase::SetStaleMark(const QString& text)
+{
+    if (text == StaleMark)
+        return;
+    StaleMark = text;
+    InvalidateGrid();
+}
+
+void TAlertGridBase::paintEvent(QPaintEvent* event)
+{
+    TDrawGrid::paintEvent(event);
+    if (StaleMark.isEmpty())
+        return;
+    // Painted after the cells of the dirty region, clipped to it, so a one-cell repaint gets
+    // its share of the mark again and nothing is darkened twice.
+    QPainter canvas(viewport());
+    const QRect area = viewport()->rect();
+    const int header = std::min(FixedRows() * DefaultRowHeight(), area.height());
+    canvas.fillRect(QRect(0, header, area.width(), area.height() - header), QColor(0, 0, 0, StaleDimAlpha));
+    const QRect band(0, 0, area.width(), header);
+    canvas.fillRect(band, ToQColor(StaleBandColor));
+    QFont bold = PaintFont;
+    bold.setBold(true);
+    canvas.setFont(bold);
+    canvas.setPen(Qt::white);
+    const QRect textRect = band.adjusted(4, 0, -4, 0);
+    canvas.drawText(textRect, Qt::AlignVCenter | Qt::AlignLeft,
+                    QFontMetrics(bold).elidedText(StaleMark, Qt::ElideRight, std::max(0, textRect.width())));
+}
+
+// ---------------------------------------------------------------------------------------------
+// Taking the rows out
+
+TCellText TAlertGridBase::DataCellText(int col) const
+{
+    // The data cell's text rectangle as BeginCell makes it: no edge, a 3-pixel margin on both
+    // sides when wider than 14 pixels.
+    QRect rect(0, 0, ColWidths(col), DefaultRowHeight());
+    if (rect.width() > 14)
+        rect.adjust(3, 0, -3, 0);
+    return TCellText(*PaintMetrics, rect);
+}
+
+void TAlertGridBase::ShownRange(qsizetype& first, qsizetype& count) const
+{
+    const int dataHeight = viewport()->height() - FixedRows() * DefaultRowHeight();
+    const int visible = dataHeight > 0 ? (dataHeight + DefaultRowHeight() - 1) / DefaultRowHeight() : 0;
+    first = std::max(0, TopRow() - FixedRows());
+    count = std::clamp<qsizetype>(EntryCount() - first, 0, visible);
+}
+
+TRowTable TAlertGridBase::ExportRows(qsizetype first, qsizetype count) const
+{
+    TRowTable table;
+    const int cols = ExportColumnCount();
+    std::vector<TCellText> cells;
+    cells.reserve(size_t(cols));
+    for (int col = 0; col < cols; ++col) {
+        table.Captions.append(HeaderCaption(col));
+        cells.push_back(DataCellText(col));
+    }
+    first = std::clamp<qsizetype>(first, 0, EntryCount());
+    count = std::clamp<qsizetype>(count, 0, EntryCount() - first);
+    table.Rows.reserve(count);
+    for (qsizetype i = first; i < first + count; ++i) {
+        QList<TCellContent> row;
+        row.reserve(cols);
+        for (int col = 0; col < cols; ++col)
+            row.append(DataCellContent(col, i, cells[size_t(col)]));
+        table.Rows.append(std::move(row));
+    }
+    return table;
+}
+
+TRowTable TAlertGridBase::ExportShown() const
+{
+    qsizetype first = 0, count = 0;
+    ShownRange(first, count);
+    return ExportRows(first, count);
 }

@@ -16,6 +16,7 @@
 #include <QFontMetrics>
 #include <QRect>
 #include <QString>
+#include <QStringList>
 #include <algorithm>
 #include <optional>
 
@@ -80,6 +81,21 @@ private:
     QRect Rect;
 };
 
+// What one data cell shows. Numbers come formatted and fitted by the cell's formatter;
+// texts (symbols, times) come whole, and Fitted says the cell shortens them when drawn.
+struct TCellContent {
+    QString Text;
+    bool Right = false;  // right-aligned
+    bool Fitted = false; // a text that the cell passes through FitText
+    bool IsText = false; // a server text rather than a number
+};
+
+// Rows taken out of a grid: the column captions and, per row, what each cell shows.
+struct TRowTable {
+    QStringList Captions;
+    QList<QList<TCellContent>> Rows;
+};
+
 // The shared part of every alert grid kind.
 class TAlertGridBase : public TDrawGrid {
 public:
@@ -99,7 +115,42 @@ public:
     // (a null entry) keeps the width it has.
     void MeasureSampleColumns(const char* const* samples, int count);
 
+    // The stale mark: a band across the header row reading text, and the data rows at
+    // reduced contrast. Empty: no mark. Painted over the cells, so nothing else changes.
+    void SetStaleMark(const QString& text);
+    const QString& GetStaleMark() const { return StaleMark; }
+    static constexpr TColor StaleBandColor = RGBColor(148, 0, 211); // a violet no grid uses
+    static constexpr int StaleDimAlpha = 110;                        // of 255, black over rows
+
+    // Taking the rows out, with exactly the texts the cells show (numbers fitted into their
+    // columns' current widths; texts whole).
+    virtual qsizetype EntryCount() const = 0;
+    virtual QString HeaderCaption(int col) const { return QString(); }
+    virtual int ExportColumnCount() const { return ColCount(); }
+    // The rows the user sees now: the entries in the visible rows (a partly visible last row
+    // included).
+    virtual void ShownRange(qsizetype& first, qsizetype& count) const;
+    TRowTable ExportRows(qsizetype first, qsizetype count) const;
+    TRowTable ExportShown() const;
+    TRowTable ExportAll() const { return ExportRows(0, EntryCount()); }
+
 protected:
+    // The content of data column col for element index of the entries, fitted into cell.
+    virtual TCellContent DataCellContent(int col, qsizetype index, const TCellText& cell) const { return {}; }
+    // Draws a content into the current cell.
+    void DrawContent(const TCellContent& content);
+    // Contents of the usual kinds: a server text (left, or right as times are, shortened by
+    // the cell unless fitted is false); a right-aligned number that is empty when absent
+    // (NaN); a right-aligned whole number that is empty at 0 or less.
+    static TCellContent TextContent(const QByteArray& text, bool right = false, bool fitted = true);
+    static TCellContent FixedContent(double x, int decimals, const TCellText& cell);
+    static TCellContent CountContent(qint32 n, TCellText::TCountStyle style, const TCellText& cell);
+    static TCellContent NumberContent(const QString& text);
+    // The text rectangle a data cell of this column has.
+    TCellText DataCellText(int col) const;
+
+    void paintEvent(QPaintEvent* event) override;
+
     // The common frame of a cell: normal font style, fill with the background, raised edge and
     // 1-pixel inset for header-like cells with Ctl3D, then a 3-pixel margin on both sides when
     // the text rectangle is wider than 14 pixels. Afterwards Cell describes the text
@@ -117,10 +168,6 @@ protected:
     void DrawTextLeft(const QString& s);
     void DrawTextRight(const QString& s);
     void DrawTextCentered(const QString& s);
-    // Right-aligned number columns: an absent value (NaN) leaves the cell empty.
-    void DrawFixedRight(double x, int decimals);
-    // Right-aligned whole-number columns: 0 or less leaves the cell empty.
-    void DrawCountRight(qint32 n, TCellText::TCountStyle style);
 
     // The grid's font with a normal style, as cells are painted.
     const QFont& CellFont() const { return PaintFont; }
@@ -135,6 +182,7 @@ private:
     void RefreshCellFont();
 
     QPainter* Canvas = nullptr;
+    QString StaleMark;
     QFont PaintFont;
     std::optional<QFontMetrics> PaintMetrics;
 };
@@ -159,6 +207,7 @@ public:
         InvalidateGrid();
     }
     const TEntries& GetEntries() const { return Entries; }
+    qsizetype EntryCount() const override { return Entries.size(); }
 
 protected:
     bool ShowsEntry(int row) const { return row >= 1 && row - 1 < Entries.size(); }

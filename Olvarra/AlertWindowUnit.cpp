@@ -7,6 +7,7 @@
 #include "Olvarra/PointsTopListGrid.h"
 #include "Olvarra/QuickStrikeGrid.h"
 #include "Olvarra/RookGrid.h"
+#include "Olvarra/RowExport.h"
 #include "Olvarra/SymbolOnlyGrid.h"
 #include "Olvarra/TamberGrid.h"
 #include "Olvarra/WexGridFull.h"
@@ -17,8 +18,13 @@
 #include "Shared/UrlEncode.h"
 
 #include <QAction>
+#include <QApplication>
+#include <QClipboard>
 #include <QContextMenuEvent>
+#include <QDir>
+#include <QFileDialog>
 #include <QMenu>
+#include <QMessageBox>
 #include <QPointer>
 #include <QTimer>
 #include <algorithm>
@@ -84,7 +90,8 @@ TQuickStrikeExcludeList& QuickStrikeExcludeList()
 
 struct TAlertForm::TImpl {
     // Only the grid of the chosen kind exists; Grid points at it whatever its class.
-    TDrawGrid* Grid = nullptr;
+    TAlertGridBase* Grid = nullptr;
+    QPointer<TMainConnection> Connection;
     TQuickStrikeGrid* QuickStrikeGrid = nullptr;
     TBollingerGrid* BollingerGrid = nullptr;
     TSymbolOnlyGrid* SymbolOnlyGrid = nullptr;
@@ -159,6 +166,23 @@ TAlertForm::TAlertForm(TMainConnection& connection, QWidget* parent)
         });
     });
 
+    // Taking the rows out: at the end of the kind's own menu, or in a menu of their own.
+    RowsPopup = new QMenu(this);
+    RowsPopup->setObjectName(QStringLiteral("RowsPopup"));
+    CopyRowsAction = new QAction(QStringLiteral("Copy Rows"), this);
+    CopyRowsAction->setObjectName(QStringLiteral("CopyRowsAction"));
+    CopyRowsAction->setShortcut(QKeySequence::Copy);
+    CopyRowsAction->setShortcutContext(Qt::WidgetWithChildrenShortcut);
+    addAction(CopyRowsAction); // Ctrl+C anywhere in the window
+    SaveAsCsvAction = new QAction(QStringLiteral("Save As CSV..."), this);
+    SaveAsCsvAction->setObjectName(QStringLiteral("SaveAsCsvAction"));
+    connect(CopyRowsAction, &QAction::triggered, this, [this]() {
+        Guarded("AlertWindowUnit, TAlertForm.CopyRowsActionExecute", [this]() { CopyRowsActionExecute(); });
+    });
+    connect(SaveAsCsvAction, &QAction::triggered, this, [this]() {
+        Guarded("AlertWindowUnit, TAlertForm.SaveAsCsvActionExecute", [this]() { SaveAsCsvActionExecute(); });
+    });
+
     FormCreate(connection);
 }
 
@@ -173,9 +197,24 @@ void TAlertForm::FormCreate(TMainConnection& connection)
         if (self)
             self->HandleAlertMessage(body);
     });
+    Impl->Connection = &connection;
+    connect(&connection, &TMainConnection::FeedStateChanged, this, [this]() {
+        Guarded("AlertWindowUnit, TAlertForm.ShowFeedState", [this]() { ShowFeedState(); });
+    });
+}
+
+void TAlertForm::ShowFeedState()
+{
+    if (Impl->Grid && Impl->Connection)
+        Impl->Grid->SetStaleMark(StaleMarkText(Impl->Connection->GetFeedState()));
 }
 
 QWidget* TAlertForm::GetGrid() const
+{
+    return Impl->Grid;
+}
+
+TAlertGridBase* TAlertForm::GetAlertGrid() const
 {
     return Impl->Grid;
 }
@@ -197,6 +236,13 @@ QMenu* TAlertForm::GetPopupMenu() const
     default:
         return nullptr;
     }
+}
+
+QMenu* TAlertForm::GetWindowMenu() const
+{
+    if (QMenu* own = GetPopupMenu())
+        return own;
+    return Impl->Grid ? RowsPopup : nullptr;
 }
 
 void TAlertForm::LoadSettings(const TConfigFile& config, const QByteArray& section)
@@ -257,6 +303,12 @@ void TAlertForm::LoadSettings(const TConfigFile& config, const QByteArray& secti
     d.Grid->setGeometry(rect());
     d.Grid->show();
     DisplayKind = kind;
+    // The new items go at the end, after what the kind's menu has always held.
+    if (QMenu* own = GetPopupMenu())
+        own->addSeparator();
+    GetWindowMenu()->addAction(CopyRowsAction);
+    GetWindowMenu()->addAction(SaveAsCsvAction);
+    ShowFeedState();
 
     switch (kind) {
     case dkBollinger: {
@@ -508,6 +560,50 @@ void TAlertForm::SortNowActionUpdate()
                                              : QStringLiteral("Sort Now (") + names + QStringLiteral(" missing)"));
 }
 
+QString TAlertForm::CopyRowsText() const
+{
+    return Impl->Grid ? TabSeparatedText(Impl->Grid->ExportShown()) : QString();
+}
+
+void TAlertForm::CopyRowsActionExecute()
+{
+    if (Impl->Grid)
+        QApplication::clipboard()->setText(CopyRowsText());
+}
+
+bool TAlertForm::SaveRowsAsCsv(const QString& path, QString* error) const
+{
+    if (!Impl->Grid) {
+        if (error)
+            *error = QStringLiteral("The window shows no list.");
+        return false;
+    }
+    return WriteCsvFile(path, Impl->Grid->ExportAll(), error);
+}
+
+void TAlertForm::SaveAsCsvActionExecute()
+{
+    if (!Impl->Grid)
+        return;
+    // The caption as a proposed name, without what a file name cannot hold.
+    QString name = windowTitle();
+    static const QString unsafe = QStringLiteral("/\\:*?\"<>|");
+    for (QChar& c : name)
+        if (unsafe.contains(c) || c.unicode() < 32)
+            c = QLatin1Char('_');
+    if (name.trimmed().isEmpty())
+        name = QStringLiteral("Alerts");
+    const QString path = QFileDialog::getSaveFileName(this, QStringLiteral("Save As CSV"),
+                                                      QDir::current().filePath(name + QStringLiteral(".csv")),
+                                                      QStringLiteral("CSV files (*.csv);;All files (*)"));
+    if (path.isEmpty())
+        return;
+    QString error;
+    if (!SaveRowsAsCsv(path, &error))
+        QMessageBox::warning(this, QStringLiteral("Save As CSV"),
+                             QStringLiteral("Could not save %1: %2").arg(QDir::toNativeSeparators(path), error));
+}
+
 void TAlertForm::resizeEvent(QResizeEvent* event)
 {
     QWidget::resizeEvent(event);
@@ -518,7 +614,7 @@ void TAlertForm::resizeEvent(QResizeEvent* event)
 void TAlertForm::contextMenuEvent(QContextMenuEvent* event)
 {
     // A right click on the grid arrives here too: the grid leaves context menus to its window.
-    QMenu* menu = GetPopupMenu();
+    QMenu* menu = GetWindowMenu();
     if (!menu) {
         event->ignore();
         return;

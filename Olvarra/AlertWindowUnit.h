@@ -13,6 +13,7 @@
 #include <QWidget>
 #include <memory>
 
+class TAlertGridBase;
 class TConfigFile;
 class TMainConnection;
 class QMenu;
@@ -72,8 +73,26 @@ public:
     // Symbols of the Bollinger rows, sorted ignoring letter case.
     QList<QByteArray> GetBollingerSymbols() const;
 
-    // The menu a right click opens: ClearPopup, WexMenu, or none for the other kinds.
+    // The kind's own menu: ClearPopup, WexMenu, or none for the other kinds.
     QMenu* GetPopupMenu() const;
+    // The menu a right click opens: the kind's own menu, or RowsPopup for the kinds without
+    // one. Every one ends with "Copy Rows" and "Save As CSV...".
+    QMenu* GetWindowMenu() const;
+    QMenu* GetRowsPopup() const { return RowsPopup; }
+    QAction* GetCopyRowsAction() const { return CopyRowsAction; }
+    QAction* GetSaveAsCsvAction() const { return SaveAsCsvAction; }
+    TAlertGridBase* GetAlertGrid() const;
+
+    // "Copy Rows" (also Ctrl+C): the rows shown, or the selected row of the full top list, as
+    // tab-separated text with the captions first, onto the clipboard.
+    QString CopyRowsText() const;
+    void CopyRowsActionExecute();
+    // "Save As CSV...": the whole list, asked for a file name.
+    void SaveAsCsvActionExecute();
+    bool SaveRowsAsCsv(const QString& path, QString* error = nullptr) const;
+
+    // The stale mark follows the main connection's feed state.
+    void ShowFeedState();
     QMenu* GetClearPopup() const { return ClearPopup; }
     QMenu* GetWexMenu() const { return WexMenu; }
     QAction* GetClearWindowMenuItem() const { return ClearWindowMenuItem; }
@@ -112,4 +131,7 @@ private:
     QMenu* WexMenu = nullptr;
     QAction* FreezeAction = nullptr;
     QAction* SortNowAction = nullptr;
+    QMenu* RowsPopup = nullptr;
+    QAction* CopyRowsAction = nullptr;
+    QAction* SaveAsCsvAction = nullptr;
 };

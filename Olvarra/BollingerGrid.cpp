@@ -32,15 +32,19 @@ TColor TBollingerGrid::SignColor(double x)
     return clWhite;
 }
 
+QString TBollingerGrid::HeaderCaption(int col) const
+{
+    if (col == 3)
+        return CellString(ExtraColumnTitle);
+    if (col >= 0 && col < 3)
+        return QString::fromLatin1(Captions[col]);
+    return QString();
+}
+
 void TBollingerGrid::DrawCell(QPainter& canvas, int col, int row, const QRect& rect, bool fixed)
 {
     if (fixed) {
-        QString caption;
-        if (col == 3)
-            caption = CellString(ExtraColumnTitle);
-        else if (col >= 0 && col < 3)
-            caption = QString::fromLatin1(Captions[col]);
-        DrawHeaderCell(canvas, rect, caption);
+        DrawHeaderCell(canvas, rect, HeaderCaption(col));
         return;
     }
 
@@ -50,27 +54,37 @@ void TBollingerGrid::DrawCell(QPainter& canvas, int col, int row, const QRect& r
         return;
     }
     const TBollingerEntry& e = EntryAt(row);
+    TColor text = clWhite;
     switch (col) {
-    case 0:
-        BeginCell(canvas, rect, false, background, clWhite);
-        DrawTextLeft(Cell.FitText(CellString(e.Symbol)));
-        break;
     case 1:
-        BeginCell(canvas, rect, false, background, SignColor(e.Last));
-        DrawFixedRight(e.Last, 2);
+        text = SignColor(e.Last);
         break;
-    case 2: {
-        const double change = e.Last - e.PrevClose;
-        BeginCell(canvas, rect, false, background, SignColor(change));
-        DrawFixedRight(change, 2);
+    case 2:
+        text = SignColor(e.Last - e.PrevClose);
         break;
-    }
     case 3:
-        BeginCell(canvas, rect, false, background, SignColor(e.DistFromBB));
-        DrawFixedRight(e.DistFromBB, 2);
+        text = SignColor(e.DistFromBB);
         break;
     default:
-        BeginCell(canvas, rect, false, background, clWhite);
         break;
+    }
+    BeginCell(canvas, rect, false, background, text);
+    DrawContent(DataCellContent(col, row - 1, Cell));
+}
+
+TCellContent TBollingerGrid::DataCellContent(int col, qsizetype index, const TCellText& cell) const
+{
+    const TBollingerEntry& e = Entries[index];
+    switch (col) {
+    case 0:
+        return TextContent(e.Symbol);
+    case 1:
+        return FixedContent(e.Last, 2, cell);
+    case 2:
+        return FixedContent(e.Last - e.PrevClose, 2, cell);
+    case 3:
+        return FixedContent(e.DistFromBB, 2, cell);
+    default:
+        return NumberContent(QString());
     }
 }

@@ -15,8 +15,11 @@ public:
     // Light green above 0, white at 0, light red below.
     static TColor SignColor(double x);
 
+    QString HeaderCaption(int col) const override;
+
 protected:
     void DrawCell(QPainter& canvas, int col, int row, const QRect& rect, bool fixed) override;
+    TCellContent DataCellContent(int col, qsizetype index, const TCellText& cell) const override;
 
 private:
     QByteArray ExtraColumnTitle;

@@ -74,17 +74,6 @@ QString TimeFormatWithoutZone(const QString& format)
     return f.trimmed();
 }
 
-namespace {
-
-// The user's long time format, as the status shows it. Qt's long format adds the time zone
-// ("22:28:22 UTC"), which a clock reading on the status line does not need.
-QString LongTimeText(const QTime& time)
-{
-    return QLocale::system().toString(time, TimeFormatWithoutZone(QLocale::system().timeFormat(QLocale::LongFormat)));
-}
-
-} // namespace
-
 TMainConnection::TMainConnection(QObject* parent)
     : QObject(parent)
 {
@@ -162,7 +151,10 @@ void TMainConnection::Reset()
     ConnectWakeUp->Request();
     Stopped = false;
     SessionId.clear();
+    // The user asked for this conversation: it is a new start, not a reconnect.
+    ReplacingEnded = false;
     SetStatus(QString());
+    UpdateFeedState();
 }
 
 void TMainConnection::SetStatus(const QString& text)
@@ -184,11 +176,15 @@ void TMainConnection::Tick()
     if (Server && Server->GetState() == TTalkWithServer::Closed) {
         auto old = std::move(Server);
         old.reset();
+        ConversationEnded();
         if (HasCredentials() && !Stopped)
             ConnectWakeUp->Request();
     }
-    if (Stopped || !HasCredentials())
+    if (Stopped || !HasCredentials()) {
+        UpdateFeedState();
+        Q_EMIT Ticked();
         return;
+    }
     PingIfDue();
     ++TicksWithoutPing;
     if (TicksWithoutPing > WatchdogTicks) {
@@ -196,6 +192,8 @@ void TMainConnection::Tick()
         Disconnect();
         ConnectWakeUp->Request();
     }
+    UpdateFeedState();
+    Q_EMIT Ticked();
 }
 
 void TMainConnection::PingIfDue()
@@ -210,6 +208,7 @@ void TMainConnection::PingIfDue()
                                      [this](bool success, const QByteArray& body, const TMessageToServer& message) {
                                          PingResponse(success, body, message);
                                      });
+    PingSentMs = now;
     NextPingTime = now + PingIntervalMs;
 }
 
@@ -227,16 +226,39 @@ void TMainConnection::CreateServer()
     NextPingTime = Clock().MonotonicMs() + PingIntervalMs;
     Server = std::make_unique<TTalkWithServer>();
     Server->OnResponse = [](bool, const QByteArray&, const TMessageToServer&) {};
-    Server->OnDisconnected = [] {};
+    // A closed conversation makes the data stale at once, not at the next tick.
+    Server->OnDisconnected = [this] {
+        ConversationEnded();
+        UpdateFeedState();
+    };
     Server->OnDiagnostic = [](const QByteArray&) {};
     Server->ServerAddress = ServerAddress;
+    PingSentMs = -1;
+    UpSinceMs = -1;
+    if (ReplacingEnded) {
+        ReplacingEnded = false;
+        const QDate today = Clock().LocalNow().date();
+        if (today != ReconnectsDay) {
+            ReconnectsDay = today;
+            Reconnects = 0;
+        }
+        ++Reconnects;
+    }
     SendLogin();
+    UpdateFeedState();
 }
 
 void TMainConnection::SendLogin()
 {
     if (!HasCredentials() || Stopped)
         return;
+    if (!LoginEverSent) {
+        // From the first login on the data can go stale; the login ping has the usual time
+        // to be answered.
+        LoginEverSent = true;
+        LastGoodMs = Clock().MonotonicMs();
+        LastGoodLocal = Clock().LocalNow();
+    }
     Server->SendMessage(MakeMessage({"command", "login", "username", UserName, "password", Password,
                                      "session_id", SessionId}),
                         true, [this](bool success, const QByteArray& body, const TMessageToServer& message) {
@@ -244,6 +266,10 @@ void TMainConnection::SendLogin()
                         });
     Server->SendMessage(MakeMessage({"command", "listen_for_alerts"}), true,
                         [this](bool success, const QByteArray& body, const TMessageToServer& message) {
+                            // Only what the server sends counts (the fake-data window calls
+                            // ListenResponse directly).
+                            if (success)
+                                AlertRate.Count(Clock().MonotonicMs());
                             ListenResponse(success, body, message);
                         });
     for (const QByteArray& category : Categories)
@@ -264,6 +290,8 @@ void TMainConnection::Disconnect()
     // Server is none before the old conversation answers its waiting callbacks.
     auto old = std::move(Server);
     old.reset();
+    ConversationEnded();
+    UpdateFeedState();
 }
 
 void TMainConnection::LoginResponse(bool success, const QByteArray& body, const TMessageToServer&)
@@ -277,6 +305,7 @@ void TMainConnection::LoginResponse(bool success, const QByteArray& body, const 
         Stopped = true;
         if (lines.size() > 1)
             SetStatus(QString::fromLatin1(lines[1]));
+        UpdateFeedState();
     } else if (lines[0] == "SESSION ID") {
         if (lines.size() > 1)
             SessionId = lines[1];
@@ -304,8 +333,10 @@ void TMainConnection::LoginPingResponse(bool success, const QByteArray&, const T
 {
     // The ping that follows a refused login is still answered; the refusal text must stay,
     // not turn into "Connected!".
-    if (success && !Stopped)
+    if (success && !Stopped) {
         SetStatus(QStringLiteral("Connected!"));
+        GoodPingAnswer();
+    }
 }
 
 void TMainConnection::PingResponse(bool success, const QByteArray&, const TMessageToServer&)
@@ -313,7 +344,69 @@ void TMainConnection::PingResponse(bool success, const QByteArray&, const TMessa
     if (!success || Stopped)
         return;
     TicksWithoutPing = 0;
-    SetStatus(QStringLiteral("Working:  ") + LongTimeText(Clock().LocalNow().time()));
+    if (PingSentMs >= 0)
+        RoundTripMs = Clock().MonotonicMs() - PingSentMs;
+    SetStatus(QStringLiteral("Working:  ") + StatusTimeText(Clock().LocalNow().time()));
+    GoodPingAnswer();
+}
+
+void TMainConnection::ConversationEnded()
+{
+    UpSinceMs = -1;
+    if (LoginEverSent) {
+        AwaitingAnswer = true;
+        ReplacingEnded = true;
+    }
+}
+
+void TMainConnection::GoodPingAnswer()
+{
+    const qint64 now = Clock().MonotonicMs();
+    LastGoodMs = now;
+    LastGoodLocal = Clock().LocalNow();
+    AwaitingAnswer = false;
+    if (UpSinceMs < 0)
+        UpSinceMs = now;
+    UpdateFeedState();
+}
+
+void TMainConnection::UpdateFeedState()
+{
+    TFeedState next;
+    if (LoginEverSent) {
+        const qint64 now = Clock().MonotonicMs();
+        if (Stopped)
+            next.Reason = frStopped;
+        else if (!Server || Server->GetState() == TTalkWithServer::Closed)
+            next.Reason = frDisconnected;
+        else if (AwaitingAnswer)
+            next.Reason = frReconnecting;
+        else if (now - LastGoodMs > StaleAfterMs)
+            next.Reason = frNoPingAnswer;
+    }
+    next.Stale = next.Reason != frNone;
+    if (next.Stale) {
+        // Silence began at the last good answer; an end or a refusal is news of this moment.
+        // Once stale, the moment stays until the feed works again.
+        next.StaleSince = FeedState.Stale ? FeedState.StaleSince
+                          : next.Reason == frNoPingAnswer ? LastGoodLocal
+                                                          : Clock().LocalNow();
+    }
+    if (next == FeedState)
+        return;
+    FeedState = next;
+    Q_EMIT FeedStateChanged();
+}
+
+TFeedHealth TMainConnection::GetFeedHealth() const
+{
+    const qint64 now = Clock().MonotonicMs();
+    TFeedHealth health;
+    health.RoundTripMs = RoundTripMs;
+    health.AlertsPerSecond = AlertRate.PerSecond(now);
+    health.UpMs = Server && UpSinceMs >= 0 ? now - UpSinceMs : -1;
+    health.ReconnectsToday = ReconnectsDay == Clock().LocalNow().date() ? Reconnects : 0;
+    return health;
 }
 
 TMainConnection& MainConnection()

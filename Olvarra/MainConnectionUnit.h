@@ -3,6 +3,7 @@
 // listeners and the status text. Logs in, subscribes, pings every 4.5 s, notices a closed or
 // silent conversation and replaces it.
 
+#include "Olvarra/FeedHealth.h"
 #include "Shared/TalkWithServer.h"
 
 #include <QByteArray>
@@ -55,6 +56,20 @@ public:
     const QList<QByteArray>& GetCategories() const { return Categories; }
     int GetTicksWithoutPing() const { return TicksWithoutPing; }
 
+    // Whether the alert windows show live data. Stale once a login has been sent and then the
+    // conversation ended, is being replaced, was refused with STOP, or answered no ping for
+    // more than StaleAfterMs; working again at the first good ping answer. Before the first
+    // login nothing was ever live, so nothing is stale.
+    static constexpr qint64 StaleAfterMs = 7000;
+    const TFeedState& GetFeedState() const { return FeedState; }
+    TFeedHealth GetFeedHealth() const;
+
+Q_SIGNALS:
+    // The feed state changed (working or stale, the reason, or since when).
+    void FeedStateChanged();
+    // Every tick has run (health displays refresh on it).
+    void Ticked();
+
 private:
     void Init();
     void SetStatus(const QString& text);
@@ -67,6 +82,9 @@ private:
     void LoginPingResponse(bool success, const QByteArray& body, const TMessageToServer& message);
     void PingResponse(bool success, const QByteArray& body, const TMessageToServer& message);
     bool HasCredentials() const { return !UserName.isEmpty() && !Password.isEmpty(); }
+    void UpdateFeedState();
+    void ConversationEnded();
+    void GoodPingAnswer();
 
     QByteArray UserName;
     QByteArray Password;
@@ -82,6 +100,20 @@ private:
     qint64 NextPingTime = 0; // monotonic ms: a wall-clock change cannot stall the pings
     std::vector<TAlertCallback> Listeners;
     QString Status;
+
+    // Feed state and health. All intervals on the monotonic clock.
+    TFeedState FeedState;
+    bool LoginEverSent = false;
+    bool AwaitingAnswer = false;      // a conversation ended; stale until a new one answers
+    qint64 LastGoodMs = 0;            // last good ping answer (or the first login)
+    QDateTime LastGoodLocal;
+    qint64 PingSentMs = -1;           // the periodic ping in flight
+    qint64 RoundTripMs = -1;
+    qint64 UpSinceMs = -1;            // first good answer of the current conversation
+    bool ReplacingEnded = false;      // the next conversation replaces one that ended
+    int Reconnects = 0;
+    QDate ReconnectsDay;
+    TAlertRate AlertRate;
 };
 
 // The single main connection, created on first use and never destroyed.

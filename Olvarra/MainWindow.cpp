@@ -3,6 +3,7 @@
 #include "Olvarra/AlertWindowUnit.h"
 #include "Olvarra/ExternalLinkingUnit.h"
 #include "Olvarra/MainConnectionUnit.h"
+#include "Olvarra/PriceSpikeNotice.h"
 #include "Olvarra/PriceSpikeSignal.h"
 #include "Olvarra/PriceSpikeSound.h"
 #include "Olvarra/QuickstrikeExclude.h"
@@ -44,6 +45,9 @@ constexpr int DesignClientWidth = 314;
 constexpr int DesignClientHeight = 271;
 constexpr int DesignPageWidth = 306;
 constexpr int DesignPageHeight = 243;
+// The notification check box takes a row of its own below the sound controls; the window is
+// that much taller when they are shown, so every designed control keeps its place.
+constexpr int SpikeNotificationRow = 25;
 
 // The password field shows "~" for every character typed.
 class TTildePasswordStyle : public QProxyStyle {
@@ -199,6 +203,7 @@ TMainForm::~TMainForm()
 {
     FormDestroy();
     SetPriceSpikeSoundHandler({});
+    SetPriceSpikeNoticeHandler({});
     if (Connection)
         Connection->OnStatusChange = nullptr;
 }
@@ -228,6 +233,10 @@ void TMainForm::CreateControls()
     Label3 = MakeLabel(ConnectionPage, QStringLiteral("Status:"), 8, 8);
     // The status stands at its designed place unless the caption before it is wider there.
     StatusLabel = MakeLabel(ConnectionPage, QString(), std::max(48, Label3->geometry().right() + 5), 8);
+    FeedHealthLabel = MakeLabel(ConnectionPage, QString(), 8, 26);
+    FeedHealthLabel->setObjectName(QStringLiteral("FeedHealthLabel"));
+    FeedHealthLabel->setToolTip(QStringLiteral("Round trip of the last ping, alerts per second over the last 10 s, "
+                                               "how long this connection has been up, reconnects today"));
     Label1 = MakeLabel(ConnectionPage, QStringLiteral("Username:"), 8, 48);
     UsernameEdit = new QLineEdit(ConnectionPage);
     UsernameEdit->setGeometry(8, 64, 121, 21);
@@ -253,6 +262,9 @@ void TMainForm::CreateControls()
     PriceSpikeSoundCheckBox = new QCheckBox(QStringLiteral("Enable Price Spike Audible Signal"), WindowsPage);
     SetupSoundButton = new QPushButton(QStringLiteral("Select Sound"), WindowsPage);
     SetupSoundButton->setEnabled(false);
+    PriceSpikeNotificationCheckBox = new QCheckBox(QStringLiteral("Also Show Price Spikes as Desktop Notifications"), WindowsPage);
+    PriceSpikeNotificationCheckBox->setObjectName(QStringLiteral("PriceSpikeNotificationCheckBox"));
+    PriceSpikeNotificationCheckBox->hide();
     WindowsPage->installEventFilter(this);
     LayOutWindowsPage();
 
@@ -273,13 +285,14 @@ void TMainForm::CreateControls()
 void TMainForm::LayOutWindowsPage()
 {
     const int dx = WindowsPage->width() - DesignPageWidth;
-    const int dy = WindowsPage->height() - DesignPageHeight;
+    const int dy = WindowsPage->height() - DesignPageHeight - NotificationRowHeight;
     AlertWindowsListBox->setGeometry(8, 24, std::max(0, 296 + dx), std::max(0, 138 + dy));
     ConfigureExternalLinkingButton->setGeometry(8, 175 + dy, 137, 25);
     SetFontButton->setGeometry(152, 175 + dy, 33, 25);
     QuickStrikeExcludeButton->setGeometry(192, 175 + dy, 105, 25);
     PriceSpikeSoundCheckBox->setGeometry(8, 206 + dy, 185, 25);
     SetupSoundButton->setGeometry(208, 206 + dy, 89, 25);
+    PriceSpikeNotificationCheckBox->setGeometry(8, 231 + dy, 289, 22);
 }
 
 bool TMainForm::eventFilter(QObject* watched, QEvent* event)
@@ -303,6 +316,8 @@ void TMainForm::FormCreate(const TMainFormSetup& setup)
     Connection = setup.Connection ? setup.Connection : &MainConnection();
     Connection->OnStatusChange = [this] { ShowStatus(); };
     ShowStatus();
+    connect(Connection, &TMainConnection::Ticked, this, &TMainForm::ShowFeedHealth);
+    ShowFeedHealth();
 
     // 4.
     Settings = setup.SettingsPath.isEmpty() ? std::make_unique<TSettingsStore>()
@@ -320,6 +335,10 @@ void TMainForm::FormCreate(const TMainFormSetup& setup)
     SetSoundFileName(Settings->ReadString(MainSection, QStringLiteral("SoundFileName")));
     PriceSpikeSoundCheckBox->setChecked(Settings->ReadBool(MainSection, QStringLiteral("EnableSound"), false));
     PriceSpikeSoundCheckBoxClick();
+    PriceSpikeNotice = std::make_unique<TPriceSpikeNotice>();
+    PriceSpikeNotice->SetCheckBox(PriceSpikeNotificationCheckBox);
+    PriceSpikeNotificationCheckBox->setChecked(
+        Settings->ReadBool(MainSection, QStringLiteral("EnableSpikeNotification"), false));
 
     // 6.
     SetTitle();
@@ -330,6 +349,16 @@ void TMainForm::FormCreate(const TMainFormSetup& setup)
     SetupSoundButton->setVisible(sound);
     PriceSpikeSoundCheckBox->setVisible(sound);
     SetPriceSpikeSoundHandler([this] { PlayPriceSpikeSound(); });
+    // The notification belongs to the price-spike signal: shown with its controls.
+    PriceSpikeNotificationCheckBox->setVisible(sound);
+    if (sound) {
+        NotificationRowHeight = SpikeNotificationRow;
+        resize(width(), height() + NotificationRowHeight);
+        LayOutWindowsPage();
+    }
+    PriceSpikeNotice->SetAppName(windowTitle());
+    SetPriceSpikeNoticeHandler(
+        [this](const QByteArray& symbol, double priceSpike) { PriceSpikeNotice->Notify(symbol, priceSpike); });
 
     // 8.
     move(Settings->ReadInteger(MainSection, QStringLiteral("Left"), DesignLeft),
@@ -430,6 +459,11 @@ void TMainForm::FormDestroy()
     Settings->WriteInteger(MainSection, QStringLiteral("Top"), framePos.y());
     Settings->WriteString(MainSection, QStringLiteral("SoundFileName"), SoundFileName);
     Settings->WriteBool(MainSection, QStringLiteral("EnableSound"), PriceSpikeSoundCheckBox->isChecked());
+    // Only where the user could change it: without the price-spike controls the stored
+    // choice is kept as it was.
+    if (!PriceSpikeNotificationCheckBox->isHidden())
+        Settings->WriteBool(MainSection, QStringLiteral("EnableSpikeNotification"),
+                            PriceSpikeNotificationCheckBox->isChecked());
     Settings->Sync();
 }
 
@@ -443,6 +477,12 @@ void TMainForm::ShowStatus()
 {
     StatusLabel->setText(Connection->GetStatus());
     StatusLabel->adjustSize();
+}
+
+void TMainForm::ShowFeedHealth()
+{
+    FeedHealthLabel->setText(FeedHealthText(Connection->GetFeedHealth()));
+    FeedHealthLabel->adjustSize();
 }
 
 void TMainForm::LoginButtonClick()

@@ -24,6 +24,7 @@ class QPushButton;
 class QTabWidget;
 class TAlertForm;
 class TMainConnection;
+class TPriceSpikeNotice;
 class TPriceSpikeSignal;
 class TSettingsStore;
 
@@ -53,6 +54,8 @@ public:
     void PriceSpikeSoundCheckBoxClick();
     void SetupSoundButtonClick();
     void ShowStatus();
+    // The feed-health line under the status, on every tick of the main connection.
+    void ShowFeedHealth();
 
     // The price-spike signal (installed as the process's PlayPriceSpikeSound handler while
     // this window lives). Returns at once.
@@ -67,6 +70,7 @@ public:
     TSettingsStore& GetSettings() const { return *Settings; }
     TMainConnection& GetConnection() const { return *Connection; }
     TPriceSpikeSignal& GetPriceSpikeSignal() const { return *PriceSpikeSignal; }
+    TPriceSpikeNotice& GetPriceSpikeNotice() const { return *PriceSpikeNotice; }
     const std::vector<TAlertForm*>& GetAlertWindows() const { return AlertWindows; }
     const QString& GetSoundFileName() const { return SoundFileName; }
     void SetSoundFileName(const QString& fileName);
@@ -105,6 +109,9 @@ public:
     QPushButton* QuickStrikeExcludeButton = nullptr;
     QCheckBox* PriceSpikeSoundCheckBox = nullptr;
     QPushButton* SetupSoundButton = nullptr;
+    // Beyond the design: the feed-health line and the desktop notification of spikes.
+    QLabel* FeedHealthLabel = nullptr;
+    QCheckBox* PriceSpikeNotificationCheckBox = nullptr;
 
 Q_SIGNALS:
     // The user closed the main window: the program ends.
@@ -131,6 +138,8 @@ private:
     QFont FontDialog1Font;
     QString SoundFileName;
     TPriceSpikeSignal* PriceSpikeSignal = nullptr;
+    std::unique_ptr<TPriceSpikeNotice> PriceSpikeNotice;
+    int NotificationRowHeight = 0; // the row under the sound controls, when they are shown
     QPointer<TQuickstrikeExcludeForm> ExcludeForm;
     bool SettingsWritten = false;
 };

@@ -34,33 +34,41 @@ void TPointsTopListGrid::FontChanged()
     MeasureColumns();
 }
 
+QString TPointsTopListGrid::HeaderCaption(int col) const
+{
+    return col >= 0 && col < 4 ? QString::fromLatin1(Captions[col]) : QString();
+}
+
 void TPointsTopListGrid::DrawCell(QPainter& canvas, int col, int row, const QRect& rect, bool fixed)
 {
     if (fixed) {
-        DrawHeaderCell(canvas, rect, col, Captions, 4);
+        DrawHeaderCell(canvas, rect, HeaderCaption(col));
         return;
     }
     BeginCell(canvas, rect, false, FromQColor(Color()), TextColor);
-    if (!ShowsEntry(row))
-        return;
-    const TPointsTopListEntry& e = EntryAt(row);
+    if (ShowsEntry(row))
+        DrawContent(DataCellContent(col, row - 1, Cell));
+}
+
+TCellContent TPointsTopListGrid::DataCellContent(int col, qsizetype index, const TCellText& cell) const
+{
+    const TPointsTopListEntry& e = Entries[index];
     switch (col) {
     case 0:
-        DrawTextLeft(Cell.FitText(CellString(e.Symbol)));
-        break;
+        return TextContent(e.Symbol);
     case 1:
-        DrawFixedRight(e.Last, 2);
-        break;
+        return FixedContent(e.Last, 2, cell);
     case 2:
         // A change without a price to go with it is not shown.
         if (!std::isnan(e.Change) && !std::isnan(e.Last))
-            DrawTextRight(Cell.FormatFixed(e.Change, 2));
+            return NumberContent(cell.FormatFixed(e.Change, 2));
         break;
     case 3:
         if (!std::isnan(e.PercentVol))
-            DrawTextRight(Cell.FormatPercent(e.PercentVol));
+            return NumberContent(cell.FormatPercent(e.PercentVol));
         break;
     default:
         break;
     }
+    return NumberContent(QString());
 }

@@ -18,3 +18,22 @@ void PlayPriceSpikeSound()
     if (Handler())
         Handler()();
 }
+
+namespace {
+TPriceSpikeNoticeHandler& NoticeHandler()
+{
+    static TPriceSpikeNoticeHandler handler;
+    return handler;
+}
+} // namespace
+
+void SetPriceSpikeNoticeHandler(TPriceSpikeNoticeHandler handler)
+{
+    NoticeHandler() = std::move(handler);
+}
+
+void NotifyPriceSpike(const QByteArray& symbol, double priceSpike)
+{
+    if (NoticeHandler())
+        NoticeHandler()(symbol, priceSpike);
+}

@@ -41,15 +41,19 @@ QString TQuickStrikeGrid::FormatExtraValue(double x, const TCellText& cell) cons
     return cell.FormatFixed(x, 2);
 }
 
+QString TQuickStrikeGrid::HeaderCaption(int col) const
+{
+    if (col == 4)
+        return ExtraColumnTitle.isEmpty() ? QStringLiteral("Divrg") : CellString(ExtraColumnTitle);
+    if (col >= 0 && col < ColumnCount)
+        return QString::fromLatin1(Captions[col]);
+    return QString();
+}
+
 void TQuickStrikeGrid::DrawCell(QPainter& canvas, int col, int row, const QRect& rect, bool fixed)
 {
     if (fixed) {
-        QString caption;
-        if (col == 4)
-            caption = ExtraColumnTitle.isEmpty() ? QStringLiteral("Divrg") : CellString(ExtraColumnTitle);
-        else if (col >= 0 && col < ColumnCount)
-            caption = QString::fromLatin1(Captions[col]);
-        DrawHeaderCell(canvas, rect, caption);
+        DrawHeaderCell(canvas, rect, HeaderCaption(col));
         return;
     }
 
@@ -58,34 +62,35 @@ void TQuickStrikeGrid::DrawCell(QPainter& canvas, int col, int row, const QRect&
     const bool newest = hasEntry && row == 1;
     const TColor background = FromQColor(Color());
     BeginCell(canvas, rect, false, newest ? TextColor : background, newest ? clBlack : TextColor);
-    if (!hasEntry)
-        return;
+    if (hasEntry)
+        DrawContent(DataCellContent(col, row - 1, Cell));
+}
 
-    const TQuickStrikeEntry& e = EntryAt(row);
+TCellContent TQuickStrikeGrid::DataCellContent(int col, qsizetype index, const TCellText& cell) const
+{
+    const TQuickStrikeEntry& e = Entries[index];
     switch (col) {
     case 0:
-        DrawTextLeft(Cell.FitText(CellString(e.Symbol)));
-        break;
+        return TextContent(e.Symbol);
     case 1:
-        DrawFixedRight(e.Last, 2);
-        break;
+        return FixedContent(e.Last, 2, cell);
     case 2:
         if (!std::isnan(e.Last) && !std::isnan(e.PrevClose))
-            DrawTextRight(Cell.FormatFixed(e.Last - e.PrevClose, 2));
+            return NumberContent(cell.FormatFixed(e.Last - e.PrevClose, 2));
         break;
     case 3:
         if (!std::isnan(e.Last) && !std::isnan(e.PrevClose) && e.PrevClose != 0)
-            DrawTextRight(Cell.FormatPercent((e.Last - e.PrevClose) / e.PrevClose * 100));
+            return NumberContent(cell.FormatPercent((e.Last - e.PrevClose) / e.PrevClose * 100));
         break;
     case 4:
         if (!std::isnan(e.ExtraValue))
-            DrawTextRight(FormatExtraValue(e.ExtraValue));
+            return NumberContent(FormatExtraValue(e.ExtraValue, cell));
         break;
     case 5:
         // The time is cut at the cell edge rather than shortened.
-        DrawTextLeft(CellString(e.Time));
-        break;
+        return TextContent(e.Time, false, false);
     default:
         break;
     }
+    return NumberContent(QString());
 }

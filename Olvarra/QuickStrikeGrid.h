@@ -20,8 +20,11 @@ public:
     QString FormatExtraValue(double x) const { return FormatExtraValue(x, Cell); }
     QString FormatExtraValue(double x, const TCellText& cell) const;
 
+    QString HeaderCaption(int col) const override;
+
 protected:
     void DrawCell(QPainter& canvas, int col, int row, const QRect& rect, bool fixed) override;
+    TCellContent DataCellContent(int col, qsizetype index, const TCellText& cell) const override;
 
 private:
     QByteArray ExtraColumnTitle;

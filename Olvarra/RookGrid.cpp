@@ -27,10 +27,15 @@ void TRookGrid::FontChanged()
     MeasureColumns();
 }
 
+QString TRookGrid::HeaderCaption(int col) const
+{
+    return col >= 0 && col < ColumnCount ? QString::fromLatin1(Captions[col]) : QString();
+}
+
 void TRookGrid::DrawCell(QPainter& canvas, int col, int row, const QRect& rect, bool fixed)
 {
     if (fixed) {
-        DrawHeaderCell(canvas, rect, col, Captions, ColumnCount);
+        DrawHeaderCell(canvas, rect, HeaderCaption(col));
         return;
     }
 
@@ -46,33 +51,29 @@ void TRookGrid::DrawCell(QPainter& canvas, int col, int row, const QRect& rect, 
         text = clBlack;
     }
     BeginCell(canvas, rect, false, background, text);
-    if (!hasEntry)
-        return;
+    if (hasEntry)
+        DrawContent(DataCellContent(col, row - 1, Cell));
+}
 
-    const TRookEntry& e = EntryAt(row);
+TCellContent TRookGrid::DataCellContent(int col, qsizetype index, const TCellText& cell) const
+{
+    const TRookEntry& e = Entries[index];
     switch (col) {
     case 0:
-        DrawTextRight(Cell.FitText(CellString(e.Time)));
-        break;
+        return TextContent(e.Time, true);
     case 1:
-        DrawTextLeft(Cell.FitText(CellString(e.Symbol)));
-        break;
+        return TextContent(e.Symbol);
     case 2:
-        DrawFixedRight(e.Change, 1);
-        break;
+        return FixedContent(e.Change, 1, cell);
     case 3:
-        DrawCountRight(e.Volume, TCellText::csGrouped);
-        break;
+        return CountContent(e.Volume, TCellText::csGrouped, cell);
     case 4:
-        DrawFixedRight(e.RV, 2);
-        break;
+        return FixedContent(e.RV, 2, cell);
     case 5:
-        DrawFixedRight(e.BB, 2);
-        break;
+        return FixedContent(e.BB, 2, cell);
     case 6:
-        DrawCountRight(e.Count, TCellText::csGrouped);
-        break;
+        return CountContent(e.Count, TCellText::csGrouped, cell);
     default:
-        break;
+        return NumberContent(QString());
     }
 }

@@ -11,8 +11,10 @@ public:
 
     // Row height and all seven column widths from the current font, then a repaint.
     void MeasureColumns();
+    QString HeaderCaption(int col) const override;
 
 protected:
     void DrawCell(QPainter& canvas, int col, int row, const QRect& rect, bool fixed) override;
+    TCellContent DataCellContent(int col, qsizetype index, const TCellText& cell) const override;
     void FontChanged() override;
 };

@@ -56,10 +56,26 @@ bool TSymbolOnlyGrid::CellToEntry(int col, int row, qsizetype& index) const
     return true;
 }
 
+QString TSymbolOnlyGrid::HeaderCaption(int) const
+{
+    return QStringLiteral("Symbol");
+}
+
+void TSymbolOnlyGrid::ShownRange(qsizetype& first, qsizetype& count) const
+{
+    first = 0;
+    count = std::min<qsizetype>(Entries.size(), std::max(0, Capacity()));
+}
+
+TCellContent TSymbolOnlyGrid::DataCellContent(int, qsizetype index, const TCellText&) const
+{
+    return TextContent(Entries[index].Symbol);
+}
+
 void TSymbolOnlyGrid::DrawCell(QPainter& canvas, int col, int row, const QRect& rect, bool fixed)
 {
     if (fixed) {
-        DrawHeaderCell(canvas, rect, QStringLiteral("Symbol"));
+        DrawHeaderCell(canvas, rect, HeaderCaption(col));
         return;
     }
     qsizetype index;
@@ -68,7 +84,7 @@ void TSymbolOnlyGrid::DrawCell(QPainter& canvas, int col, int row, const QRect& 
     const TColor background = FromQColor(Color());
     BeginCell(canvas, rect, false, newest ? TextColor : background, newest ? clBlack : TextColor);
     if (hasEntry)
-        DrawTextLeft(Cell.FitText(CellString(Entries[index].Symbol)));
+        DrawContent(DataCellContent(col, index, Cell));
 }
 
 void TSymbolOnlyGrid::MouseUp(Qt::MouseButton button, const QPoint& pos)

@@ -24,8 +24,15 @@ public:
     int GetNewestPosition() const { return NewestPosition; }
     int Capacity() const { return (RowCount() - 1) * ColCount(); }
 
+    // Taken out as one "Symbol" column, newest first; the wall shows the newest Capacity().
+    qsizetype EntryCount() const override { return Entries.size(); }
+    QString HeaderCaption(int col) const override;
+    int ExportColumnCount() const override { return 1; }
+    void ShownRange(qsizetype& first, qsizetype& count) const override;
+
 protected:
     void DrawCell(QPainter& canvas, int col, int row, const QRect& rect, bool fixed) override;
+    TCellContent DataCellContent(int col, qsizetype index, const TCellText& cell) const override;
     void MouseUp(Qt::MouseButton button, const QPoint& pos) override;
     void resizeEvent(QResizeEvent* event) override;
 

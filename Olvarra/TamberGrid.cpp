@@ -28,43 +28,44 @@ void TTamberGrid::FontChanged()
     MeasureColumns();
 }
 
+QString TTamberGrid::HeaderCaption(int col) const
+{
+    return col >= 0 && col < ColumnCount ? QString::fromLatin1(Captions[col]) : QString();
+}
+
 void TTamberGrid::DrawCell(QPainter& canvas, int col, int row, const QRect& rect, bool fixed)
 {
     if (fixed) {
-        DrawHeaderCell(canvas, rect, col, Captions, ColumnCount);
+        DrawHeaderCell(canvas, rect, HeaderCaption(col));
         return;
     }
 
     const bool hasEntry = ShowsEntry(row);
     const bool marked = hasEntry && col == CountColumn && EntryAt(row).Count >= 10;
     BeginCell(canvas, rect, false, marked ? clYellow : FromQColor(Color()), marked ? clBlack : TextColor);
-    if (!hasEntry)
-        return;
+    if (hasEntry)
+        DrawContent(DataCellContent(col, row - 1, Cell));
+}
 
-    const TTamberEntry& e = EntryAt(row);
+TCellContent TTamberGrid::DataCellContent(int col, qsizetype index, const TCellText& cell) const
+{
+    const TTamberEntry& e = Entries[index];
     switch (col) {
     case 0:
-        DrawTextRight(Cell.FitText(CellString(e.Time)));
-        break;
+        return TextContent(e.Time, true);
     case 1:
-        DrawTextLeft(Cell.FitText(CellString(e.Symbol)));
-        break;
+        return TextContent(e.Symbol);
     case 2:
-        DrawFixedRight(e.Last, 1);
-        break;
+        return FixedContent(e.Last, 1, cell);
     case 3:
-        DrawFixedRight(e.PercentChange, 1);
-        break;
+        return FixedContent(e.PercentChange, 1, cell);
     case 4:
-        DrawFixedRight(e.Change, 1);
-        break;
+        return FixedContent(e.Change, 1, cell);
     case 5:
-        DrawCountRight(e.Volume, TCellText::csGrouped);
-        break;
+        return CountContent(e.Volume, TCellText::csGrouped, cell);
     case 6:
-        DrawCountRight(e.Count, TCellText::csGrouped);
-        break;
+        return CountContent(e.Count, TCellText::csGrouped, cell);
     default:
-        break;
+        return NumberContent(QString());
     }
 }

@@ -12,8 +12,10 @@ public:
     // Row height and the widths of every column but "Last" from the current font ("Last"
     // keeps its width), then a repaint.
     void MeasureColumns();
+    QString HeaderCaption(int col) const override;
 
 protected:
     void DrawCell(QPainter& canvas, int col, int row, const QRect& rect, bool fixed) override;
+    TCellContent DataCellContent(int col, qsizetype index, const TCellText& cell) const override;
     void FontChanged() override;
 };

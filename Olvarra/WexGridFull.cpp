@@ -355,6 +355,11 @@ void TWexTopListFullGrid::DrawCell(QPainter& canvas, int col, int row, const QRe
             } catch (...) {
                 // Whether the sound played does not matter to the grid.
             }
+            try {
+                NotifyPriceSpike(entry.Symbol, entry.PriceSpike);
+            } catch (...) {
+                // Nor whether the desktop showed the notification.
+            }
         }
     } else {
         background = FromQColor(Color());
@@ -373,7 +378,7 @@ void TWexTopListFullGrid::DrawCell(QPainter& canvas, int col, int row, const QRe
 
     switch (k) {
     case lcSymbol:
-        DrawTextLeft(Cell.FitText(CellString(entry.Symbol)));
+        DrawContent(TextContent(entry.Symbol));
         if (row == Row()) {
             canvas.setPen(ToQColor(text));
             canvas.setBrush(Qt::NoBrush);
@@ -387,12 +392,46 @@ void TWexTopListFullGrid::DrawCell(QPainter& canvas, int col, int row, const QRe
         DrawDot(canvas, entry.NewLow, NewLowColor, background, NewLowDotImages);
         break;
     default:
-        DrawValue(entry, k);
+        DrawContent(ValueContent(entry, k, Cell));
         break;
     }
 }
 
-void TWexTopListFullGrid::DrawValue(const TWexTopListEntry& entry, int logical)
+void TWexTopListFullGrid::ShownRange(qsizetype& first, qsizetype& count) const
+{
+    if (ShowsEntry(Row())) {
+        first = Row() - 1;
+        count = 1;
+        return;
+    }
+    TAlertGridBase::ShownRange(first, count);
+}
+
+TCellContent TWexTopListFullGrid::DataCellContent(int col, qsizetype index, const TCellText& cell) const
+{
+    const TWexTopListEntry& entry = DisplayedEntries[size_t(index)];
+    const int k = LogicalColumn(col);
+    if (entry.Symbol == "-") {
+        // A divider row shows the captions.
+        TCellContent c;
+        c.Text = Caption(k);
+        return c;
+    }
+    switch (k) {
+    case lcSymbol:
+        return TextContent(entry.Symbol);
+    case lcNewHigh:
+    case lcNewLow: {
+        // A gauge on screen; out of the grid its reading, with the grid's own fixed-point text.
+        const double v = k == lcNewHigh ? entry.NewHigh : entry.NewLow;
+        return NumberContent(v > 0 ? TCellText::FixedText(v, 2, false) : QString());
+    }
+    default:
+        return ValueContent(entry, k, cell);
+    }
+}
+
+TCellContent TWexTopListFullGrid::ValueContent(const TWexTopListEntry& entry, int logical, const TCellText& cell)
 {
     double x = NaN;
     int decimals = 1;
@@ -410,13 +449,12 @@ void TWexTopListFullGrid::DrawValue(const TWexTopListEntry& entry, int logical)
     case lcVolume:
     case lcCount: {
         const qint32 n = logical == lcVolume ? entry.Volume : entry.Count;
-        DrawCountRight(n, TCellText::csGrouped);
-        return;
+        return CountContent(n, TCellText::csGrouped, cell);
     }
     default:
-        return; // a column number the grid does not know stays empty
+        return NumberContent(QString()); // a column number the grid does not know stays empty
     }
-    DrawFixedRight(x, decimals);
+    return FixedContent(x, decimals, cell);
 }
 
 void TWexTopListFullGrid::DrawDot(QPainter& canvas, double v, TColor colour, TColor background,

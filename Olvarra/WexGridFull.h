@@ -79,9 +79,15 @@ public:
     // Captions and width samples of the logical columns (empty outside 0..14).
     static QString Caption(int logical);
 
+    // Taken out: the displayed rows. The rows shown are the selected row when there is one.
+    qsizetype EntryCount() const override { return qsizetype(DisplayedEntries.size()); }
+    QString HeaderCaption(int col) const override { return Caption(LogicalColumn(col)); }
+    void ShownRange(qsizetype& first, qsizetype& count) const override;
+
 protected:
     void DrawCell(QPainter& canvas, int col, int row, const QRect& rect, bool fixed) override;
     bool SelectCell(int col, int row) override;
+    TCellContent DataCellContent(int col, qsizetype index, const TCellText& cell) const override;
     void FontChanged() override;
 
 private:
@@ -95,7 +101,7 @@ private:
     void MeasureColumns();
     int LogicalColumn(int col) const;
     bool ShowsEntry(int row) const { return row >= 1 && size_t(row - 1) < DisplayedEntries.size(); }
-    void DrawValue(const TWexTopListEntry& entry, int logical);
+    static TCellContent ValueContent(const TWexTopListEntry& entry, int logical, const TCellText& cell);
     void DrawDot(QPainter& canvas, double v, TColor colour, TColor background, TDotImages& images);
 
     TWexTopListEntries DisplayedEntries;
