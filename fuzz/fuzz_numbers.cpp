@@ -46,10 +46,11 @@ bool ReferenceWhole(const QByteArray& text, qint32* value)
         negative = text[i++] == '-';
     int base = 10;
     const QByteArray rest = text.mid(i);
-    if (rest.startsWith('$') || rest.startsWith('x') || rest.startsWith('X')) {
+    // Only "$", "x" and "0x" introduce hexadecimal; "X" and "0X" are not numbers.
+    if (rest.startsWith('$') || rest.startsWith('x')) {
         base = 16;
         ++i;
-    } else if (rest.startsWith("0x") || rest.startsWith("0X")) {
+    } else if (rest.startsWith("0x")) {
         base = 16;
         i += 2;
     }

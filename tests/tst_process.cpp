@@ -7,6 +7,8 @@
 #include "support/XSession.h"
 
 #include <QElapsedTimer>
+#include <QImage>
+#include <functional>
 #include <QSettings>
 #include <QTest>
 
@@ -26,6 +28,49 @@ QByteArray DemoLayout()
     return text;
 }
 
+const QStringList DemoTitles = {"QuickStrike", "Bollinger Bands", "Symbols", "Points Top List",
+                                "Simple List", "Rook", "Wex Top List", "Tamber"};
+
+// The band that marks stale data: a violet the grids use nowhere else.
+const QRgb StaleViolet = qRgb(148, 0, 211);
+
+int PixelsOf(const QImage& image, const QRect& area, QRgb colour)
+{
+    int n = 0;
+    const QRect r = area.intersected(image.rect());
+    for (int y = r.top(); y <= r.bottom(); ++y)
+        for (int x = r.left(); x <= r.right(); ++x)
+            if ((image.pixel(x, y) & 0xffffff) == (colour & 0xffffff))
+                ++n;
+    return n;
+}
+
+// The alert windows whose data shows the stale band now.
+QStringList MarkedWindows(TXSession& x)
+{
+    const QImage screen = x.Screenshot();
+    QStringList marked;
+    for (const QString& title : DemoTitles) {
+        const auto windows = x.FindWindows(title);
+        if (!windows.isEmpty() && PixelsOf(screen, x.Geometry(windows.front()), StaleViolet) > 100)
+            marked.append(title);
+    }
+    return marked;
+}
+
+// Runs the caller's event loop while waiting, so the demo server's log keeps being read.
+bool WaitUntil(const std::function<bool()>& condition, int timeoutMs)
+{
+    QElapsedTimer timer;
+    timer.start();
+    while (!condition()) {
+        if (timer.elapsed() > timeoutMs)
+            return false;
+        QTest::qWait(100);
+    }
+    return true;
+}
+
 } // namespace
 
 class TestProcess : public QObject {
@@ -33,6 +78,7 @@ class TestProcess : public QObject {
 
 private Q_SLOTS:
     void closingTheMainWindowEndsTheProgramAndSavesEverything();
+    void aSilentServerMarksEveryWindowStaleUntilTheFeedWorksAgain();
 };
 
 // A report in the debug window used to keep the program alive after the main window closed
@@ -83,6 +129,47 @@ void TestProcess::closingTheMainWindowEndsTheProgramAndSavesEverything()
         QCOMPARE(settings->value(QStringLiteral("Visible")).toInt(), 1);
         settings->endGroup();
     }
+}
+
+// A trader must see on the data itself that it stopped updating: the server stops answering
+// pings, the mark comes on every window within seconds, and it goes when a new conversation
+// answers.
+void TestProcess::aSilentServerMarksEveryWindowStaleUntilTheFeedWorksAgain()
+{
+    TXSession x;
+    QVERIFY2(x.IsRunning(), x.Problem().constData());
+    // Each connection answers the login ping and the first periodic one, then nothing.
+    TDemoServer server({"--seed", "9", "--no-ping-replies-after", "2"});
+    QVERIFY2(server.IsRunning(), server.Problem().constData());
+    TClientProcess client(x, server.Address());
+    client.WriteSettings(DemoLayout());
+    QVERIFY2(client.Start(), client.Problem().constData());
+    const auto mainWindow = client.WaitForMainWindow();
+    QVERIFY2(mainWindow, qPrintable(x.MappedTitles().join(", ")));
+    client.Login(mainWindow, QStringLiteral("joe"), QStringLiteral("secret"));
+
+    // While pings are answered, no window is marked.
+    QVERIFY2(server.WaitForRequests("ping", 2, 15000), client.Output().constData());
+    QTest::qWait(1000);
+    QCOMPARE(MarkedWindows(x), QStringList());
+
+    // The third ping goes unanswered: from here the server is silent.
+    QVERIFY(server.WaitForRequests("ping", 3, 15000));
+    QElapsedTimer silent;
+    silent.start();
+    QVERIFY2(WaitUntil([&] { return MarkedWindows(x).size() == DemoTitles.size(); }, 6000),
+             qPrintable(QStringLiteral("marked after 6 s: ") + MarkedWindows(x).join(", ")));
+    qInfo("every window marked %lld ms after the first unanswered ping", qint64(silent.elapsed()));
+    x.Screenshot().save(QStringLiteral(VESK_BUILD_DIR "/tests/process-stale.png"));
+
+    // The watchdog gives the conversation up; the next one answers its login ping.
+    QVERIFY(server.WaitFor([&] { return server.OpenedCount() >= 2; }, 20000));
+    QVERIFY2(WaitUntil([&] { return MarkedWindows(x).isEmpty(); }, 5000),
+             qPrintable(QStringLiteral("still marked: ") + MarkedWindows(x).join(", ")));
+
+    x.CloseWindow(mainWindow);
+    QVERIFY(client.WaitForExit(5000));
+    QCOMPARE(client.ExitCode(), 0);
 }
 
 QTEST_GUILESS_MAIN(TestProcess)

@@ -35,8 +35,8 @@ struct TFakeNotifier : TDesktopNotifier {
 };
 
 struct TSilentPlayer : TSoundPlayer {
-    void PlayFile(const QString&) override {}
-    void Beep() override {}
+    void PlayFile(const QString&, TFinished finished) override { finished(); }
+    void Beep(TFinished finished) override { finished(); }
 };
 
 struct TFormRig {
