@@ -37,6 +37,8 @@ struct TServerOptions {
     int PingRepliesLimit = -1;  // answer only this many pings per connection; -1: all
     bool Garbage = false;
     TBadFrame BadFrame = TBadFrame::None;
+    int ZipBombMiB = 0;    // after the login reply: this many MiB of empty frames, deflated
+    int HugeAlertMiB = 0;  // after listen: one alert of about this size
     int PostFail = 0;
     int PostDelayMs = 0;
 
