@@ -92,8 +92,11 @@ private:
     void ServerConnectionConnected(TGenericServerConnection* sender);
     void ServerConnectionDataAvailable(TGenericServerConnection* sender);
     void ServerConnectionDiagnostic(TGenericServerConnection* sender, const QByteArray& text);
+    // One step of work on received bytes: none was left, a frame for no request was passed
+    // over, or real work was done (a frame dispatched, a slice inflated).
+    enum TStep { StepIdle, StepLight, StepHeavy };
     void WorkOnReceived();
-    bool Step();
+    TStep Step();
     void CompactReceiveBuffer();
     void InvalidData(const QByteArray& why);
 
