@@ -1,4 +1,4 @@
-// vesk-receive-probe ADDRESS SECONDS [CATEGORY]
+// vesk-receive-probe ADDRESS SECONDS [CATEGORY [nowindow]]
 //
 // Logs in to ADDRESS with the real main connection, feeds one alert window subscribed to
 // CATEGORY (default "quickstrike", a QuickStrike list) and runs the event loop for SECONDS.
@@ -15,6 +15,7 @@
 #include <QElapsedTimer>
 #include <QTimer>
 #include <cstdio>
+#include <memory>
 #include <sys/resource.h>
 
 int main(int argc, char** argv)
@@ -29,9 +30,13 @@ int main(int argc, char** argv)
     const QByteArray category = argc > 3 ? QByteArray(argv[3]) : QByteArray("quickstrike");
 
     TMainConnection connection(address, nullptr);
-    TAlertForm window(connection);
-    window.LoadSettings(TConfigFile::FromText("[Alert Window 0]\nsubscription=" + category + "\n"), "Alert Window 0");
-    window.show();
+    // "nowindow": the receive path alone, without an alert window.
+    std::unique_ptr<TAlertForm> window;
+    if (!(argc > 4 && QByteArray(argv[4]) == "nowindow")) {
+        window = std::make_unique<TAlertForm>(connection);
+        window->LoadSettings(TConfigFile::FromText("[Alert Window 0]\nsubscription=" + category + "\n"), "Alert Window 0");
+        window->show();
+    }
     connection.AddCategory(category);
 
     qint64 alerts = 0, largest = 0;
