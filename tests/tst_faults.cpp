@@ -8,6 +8,8 @@
 #include "Platform/Clock.h"
 #include "Platform/VeskError.h"
 #include "Shared/MiscDebugWindows.h"
+#include "Platform/AsyncSocket.h"
+#include "Shared/SocketServerConnections.h"
 #include "Shared/TalkWithServer.h"
 #include "support/DemoServer.h"
 #include "support/HostileServer.h"
@@ -122,6 +124,8 @@ private Q_SLOTS:
     void FramesForUnknownIds();
     void ClockSetBackAndForward();
     void FloodWorkedInTurnsAndWatchdogStillFires();
+    void AlertsBeforeACloseAllDelivered();
+    void SlowReaderHoldsABoundedBacklog();
     void ZipBomb();
     void HugeAlert();
 };
@@ -497,6 +501,75 @@ void TestFaults::FloodWorkedInTurnsAndWatchdogStillFires()
     QVERIFY2(turnsSeen.size() >= rig.Alerts.size() / 20, qPrintable(QString::number(turnsSeen.size())));
     QVERIFY(mostHeld <= SmallBound);
     QVERIFY(rig.WaitFor([&] { return rig.Status() == QStringLiteral("Connected!"); }));
+    QVERIFY(rig.LeakedDescriptors() <= 0);
+}
+
+// The server sends 5,000 alerts and closes at once. The close waits behind the alerts that
+// came before it, worked on in turns: every one is delivered, then the conversation ends.
+void TestFaults::AlertsBeforeACloseAllDelivered()
+{
+    TFaultRig rig;
+    rig.Connection->AddCategory("cat");
+    rig.Server.OnRequest = [&](THostilePeer& peer, const THostileRequest& r) {
+        THostileServer::AnswerPolitely(peer, r);
+        if (peer.Number() == 1 && r.Command() == "listen_for_alerts") {
+            QByteArray plain;
+            for (int i = 0; i < 5000; ++i)
+                plain += Frame(r.Id, "cat\r\nseq=" + QByteArray::number(i));
+            peer.SendPlain(plain);
+            peer.Close();
+        }
+    };
+    bool closedEarly = false;
+    rig.Connection->AddAlertListener([&](const QByteArray&) {
+        rig.Clock.Advance(1);
+        closedEarly = closedEarly || rig.TalkClosed();
+    });
+    rig.Login();
+    QVERIFY(rig.WaitFor([&] { return rig.TalkClosed(); }));
+    QCOMPARE(rig.Alerts.size(), 5000);
+    QCOMPARE(rig.Alerts.back(), QByteArray("cat\r\nseq=4999"));
+    QVERIFY(!closedEarly);
+    rig.Tick();
+    QVERIFY(rig.WaitFor([&] { return rig.Server.Accepted() == 2; }));
+    QVERIFY(rig.LeakedDescriptors() <= 0);
+}
+
+// 24 MiB of alerts that do not compress, to a window that takes 5 ms for each: the socket
+// stops reading while the conversation is behind, so what is held stays at a few MiB whatever
+// the server has sent.
+void TestFaults::SlowReaderHoldsABoundedBacklog()
+{
+    TFaultRig rig;
+    rig.Connection->AddCategory("cat");
+    rig.Server.OnRequest = [&](THostilePeer& peer, const THostileRequest& r) {
+        THostileServer::AnswerPolitely(peer, r);
+        if (peer.Number() == 1 && r.Command() == "listen_for_alerts") {
+            QByteArray noise(64 * 1024, Qt::Uninitialized);
+            QByteArray plain;
+            quint32 x = 12345;
+            for (int i = 0; i < 384; ++i) {
+                for (char& c : noise)
+                    c = char((x = x * 1103515245u + 12345u) >> 24);
+                plain += Frame(r.Id, "cat\r\n" + noise);
+            }
+            peer.SendPlain(plain); // one write: the network takes it as fast as it can
+        }
+    };
+    qsizetype mostHeld = 0, mostInSocket = 0;
+    rig.Connection->AddAlertListener([&](const QByteArray&) {
+        rig.Clock.Advance(5);
+        TTalkWithServer* talk = rig.Talk();
+        mostHeld = qMax(mostHeld, talk->GetHeldInputBytes());
+        if (auto* connection = dynamic_cast<TSocketServerConnection*>(talk->GetConnection()))
+            mostInSocket = qMax<qsizetype>(mostInSocket, connection->GetSocket()->BytesWaiting());
+    });
+    rig.Login();
+    QVERIFY(rig.WaitFor([&] { return rig.Alerts.size() == 384; }, 30000));
+    qInfo("slow reader: most held %lld, most waiting in the socket %lld", qint64(mostHeld), qint64(mostInSocket));
+    QVERIFY(mostHeld <= SmallBound);
+    QVERIFY(mostInSocket <= 2 * MiB);
+    QVERIFY(rig.Peak() <= SmallBound);
     QVERIFY(rig.LeakedDescriptors() <= 0);
 }
 
