@@ -82,6 +82,8 @@ struct TFaultRig {
         Connection.reset();
         Server.DropPeers();
         Settle();
+        // An abandoned name lookup ends on its own thread a moment later.
+        QTest::qWaitFor([this] { return OpenDescriptorCount() <= FdsBefore; }, 3000);
         return OpenDescriptorCount() - FdsBefore;
     }
 
