@@ -83,8 +83,22 @@ bool TCellText::TextTooWide(const QString& s) const
     return Metrics.horizontalAdvance(s) > Rect.width();
 }
 
+namespace {
+// A text far longer than a cell can show (a hostile server's 8 MiB symbol) is measured and
+// shaped by a prefix: when the prefix alone is too wide, every fitting and every glyph that
+// can be seen lies inside it. Only a prefix that fits (characters without width) needs the
+// whole text.
+qsizetype VisiblePrefixLength(int width) { return 4 * qsizetype(qMax(width, 0)) + 64; }
+} // namespace
+
 QString TCellText::FitText(const QString& s) const
 {
+    const qsizetype prefix = VisiblePrefixLength(Rect.width());
+    if (s.size() > prefix) {
+        const QString head = s.left(prefix);
+        if (TextTooWide(head))
+            return FitText(head);
+    }
     if (!TextTooWide(s))
         return s;
     int available = Rect.width() - Metrics.horizontalAdvance(Ellipsis);
@@ -244,7 +258,11 @@ void TAlertGridBase::DrawTextAt(int x, const QString& s)
     const QFontMetrics& metrics = Cell.FontMetrics();
     const int y = rect.top() + std::max(rect.height() - metrics.height(), 0) / 2;
     Canvas->setClipRect(rect);
-    Canvas->drawText(QPoint(x, y + metrics.ascent()), s);
+    const qsizetype prefix = VisiblePrefixLength(rect.right() - x + 1);
+    if (s.size() > prefix && x >= rect.left() && metrics.horizontalAdvance(s.left(prefix)) > rect.right() - x + 1)
+        Canvas->drawText(QPoint(x, y + metrics.ascent()), s.left(prefix)); // the rest is clipped away
+    else
+        Canvas->drawText(QPoint(x, y + metrics.ascent()), s);
     Canvas->setClipping(false);
 }
 

@@ -364,10 +364,13 @@ void TAlertForm::HandleAlertMessage(const QByteArray& body)
     if (!Impl->Grid || !IsOwnCategory(body))
         return; // an unconfigured window shows nothing
     const qsizetype start = Subscription.size() + 2;
+    // The field line is read in place: a view into the body, which outlives the parse (the
+    // table holds decoded copies), so a large alert is not copied once more.
     QByteArray fieldList;
     if (start <= body.size()) {
         const qsizetype end = body.indexOf("\r\n", start);
-        fieldList = end < 0 ? body.mid(start) : body.mid(start, end - start);
+        const qsizetype length = (end < 0 ? body.size() : end) - start;
+        fieldList = QByteArray::fromRawData(body.constData() + start, length);
     }
     tHashTable fields;
     ParseForm(fieldList, fields);

@@ -15,6 +15,11 @@ constexpr char Socks4Granted = 0x5A;
 // offset, so taking bytes in small pieces never copies the rest each time.
 constexpr qsizetype CompactThreshold = 64 * 1024;
 
+// Received bytes the socket holds for us before it stops reading from the network. An owner
+// that works slowly through a flood thus holds a bounded amount, and the sender is slowed by
+// the network itself.
+constexpr qint64 ReadBufferLimit = 1024 * 1024;
+
 TSocketError ErrorKind(QAbstractSocket::SocketError error)
 {
     switch (error) {
@@ -187,6 +192,7 @@ void TAsyncSocket::Connect()
 
     Socket = new QTcpSocket(this);
     Socket->setProxy(proxy);
+    Socket->setReadBufferSize(ReadBufferLimit);
     connect(Socket, &QTcpSocket::connected, this, &TAsyncSocket::SocketConnected);
     connect(Socket, &QTcpSocket::readyRead, this, &TAsyncSocket::SocketReadyRead);
     connect(Socket, &QTcpSocket::errorOccurred, this, &TAsyncSocket::SocketError);
@@ -288,6 +294,13 @@ void TAsyncSocket::SocketReadyRead()
 {
     if (!Socket)
         return;
+    // A working session's bytes stay in the socket until the owner takes them, so that the
+    // socket's bounded buffer, not ours, decides how much is read ahead.
+    if (SocketState == Connected) {
+        if (Socket->bytesAvailable() > 0)
+            PostDataAvailable();
+        return;
+    }
     const QByteArray bytes = Socket->readAll();
     if (bytes.isEmpty())
         return;
@@ -367,21 +380,33 @@ void TAsyncSocket::Send(const QByteArray& data)
     Socket->write(data);
 }
 
+qint64 TAsyncSocket::BytesWaiting() const
+{
+    const qint64 inSocket = Socket && SocketState == Connected ? Socket->bytesAvailable() : 0;
+    return Received.size() - ReceivedOffset + inSocket;
+}
+
 qint64 TAsyncSocket::Receive(char* buffer, qint64 maxCount)
 {
-    if (Socket && SocketState == Connected && Socket->bytesAvailable() > 0)
-        TakeReceived(Socket->readAll());
-    const qint64 count = qMin(maxCount, BytesWaiting());
-    if (count <= 0)
+    if (maxCount <= 0)
         return 0;
-    memcpy(buffer, Received.constData() + ReceivedOffset, size_t(count));
-    ReceivedOffset += count;
-    if (ReceivedOffset == Received.size()) {
-        Received.clear();
-        ReceivedOffset = 0;
-    } else if (ReceivedOffset >= CompactThreshold && ReceivedOffset * 2 >= Received.size()) {
-        Received.remove(0, ReceivedOffset);
-        ReceivedOffset = 0;
+    // What came with the handshake or with the end of the session first, then the socket's.
+    qint64 count = qMin(maxCount, qint64(Received.size() - ReceivedOffset));
+    if (count > 0) {
+        memcpy(buffer, Received.constData() + ReceivedOffset, size_t(count));
+        ReceivedOffset += count;
+        if (ReceivedOffset == Received.size()) {
+            Received.clear();
+            ReceivedOffset = 0;
+        } else if (ReceivedOffset >= CompactThreshold && ReceivedOffset * 2 >= Received.size()) {
+            Received.remove(0, ReceivedOffset);
+            ReceivedOffset = 0;
+        }
+    }
+    if (count < maxCount && Socket && SocketState == Connected && Socket->bytesAvailable() > 0) {
+        const qint64 n = Socket->read(buffer + count, maxCount - count);
+        if (n > 0)
+            count += n;
     }
     return count;
 }

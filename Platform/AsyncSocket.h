@@ -91,7 +91,7 @@ public:
     TSocketError LastError() const { return Error; }
     const QString& LastErrorText() const { return ErrorText; }
     // Bytes received and not yet taken by Receive.
-    qint64 BytesWaiting() const { return Received.size() - ReceivedOffset; }
+    qint64 BytesWaiting() const;
 
 private:
     void SetState(TSocketState state);

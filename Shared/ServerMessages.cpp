@@ -133,7 +133,7 @@ void AppendRequest(QByteArray& out, const TMessageToServer& message, qint32 mess
     AppendInteger(out, 0);
 }
 
-TFrameCut CutFrame(const QByteArray& buffer, qsizetype offset, qint32 maxBodyLength)
+TFrameCut CutFrame(const QByteArray& buffer, qsizetype offset, qint32 maxBodyLength, bool copyBody)
 {
     TFrameCut result;
     if (offset < 0 || offset > buffer.size())
@@ -155,7 +155,9 @@ TFrameCut CutFrame(const QByteArray& buffer, qsizetype offset, qint32 maxBodyLen
     if (available - 8 < length)
         return result;
     result.Kind = TFrameCut::Frame;
-    result.Body = QByteArray(head + 8, length);
+    if (copyBody)
+        result.Body = QByteArray(head + 8, length);
+    result.BodyOffset = offset + 8;
     result.NextOffset = offset + 8 + length;
     return result;
 }

@@ -76,14 +76,17 @@ struct TFrameCut {
     TKind Kind = NeedMore;
     qint32 MessageId = 0;
     qint32 BodyLength = 0;
-    QByteArray Body;
+    QByteArray Body;          // empty when the caller asked for no copy
+    qsizetype BodyOffset = 0; // where the body starts in the buffer (Frame only)
     qsizetype NextOffset = 0; // just after the frame (Frame only)
 };
 
 // Looks at buffer from offset on (0 <= offset <= buffer.size()) and cuts the next frame.
 // Pure: the caller moves its own offset to NextOffset and trims the buffer when it likes.
-// Never reads outside the buffer.
-TFrameCut CutFrame(const QByteArray& buffer, qsizetype offset, qint32 maxBodyLength = MaxFrameBodyLength);
+// Never reads outside the buffer. With copyBody false, Body stays empty and the caller takes
+// the body from BodyOffset itself (a large body need not be copied).
+TFrameCut CutFrame(const QByteArray& buffer, qsizetype offset, qint32 maxBodyLength = MaxFrameBodyLength,
+                   bool copyBody = true);
 
 // ---- Text lines (the login reply) ----
 

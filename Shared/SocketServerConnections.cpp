@@ -117,14 +117,19 @@ void TSocketServerConnection::Close()
 
 QByteArray TSocketServerConnection::Receive()
 {
-    // Drain everything in one call with a doubling buffer, so a burst reaches the owner as
-    // one piece.
-    QByteArray result(4096, Qt::Uninitialized);
+    // Drain everything in one call, so a burst reaches the owner as one piece, in a buffer of
+    // just what the socket says is waiting (the socket itself holds a bounded amount).
+    QByteArray result;
     qsizetype fill = 0;
     if (WSocket1) {
         for (;;) {
-            if (fill == result.size())
-                result.resize(result.size() * 2);
+            const qint64 waiting = WSocket1->BytesWaiting();
+            if (waiting <= 0)
+                break;
+            if (result.isEmpty())
+                result = QByteArray(waiting, Qt::Uninitialized); // exactly that: no room to spare
+            else if (fill + waiting > result.size())
+                result.resize(fill + waiting);
             const qint64 n = WSocket1->Receive(result.data() + fill, result.size() - fill);
             if (n <= 0)
                 break;

@@ -13,7 +13,10 @@
 #define VESK_HAVE_HTTP_TUNNEL 1
 #endif
 
+#include "Platform/Clock.h"
+
 #include <QPointer>
+#include <QtEndian>
 
 namespace {
 
@@ -23,10 +26,20 @@ VESK_DECLARE_ERROR(EInvalidServerData, EVeskError);
 // cancel a callback of a later one that happens to reuse the same message id.
 quint64 NextSerial = 0;
 
-// Compaction of the receive buffer waits until the consumed front is at least half of it:
-// the buffer never holds more than twice what is live, and each byte is moved at most once
-// on average.
-constexpr qsizetype MinCompaction = 4096;
+// Inflated bytes made in one step when no whole frame is waiting. Big enough that inflating
+// costs next to nothing per call, small enough that a stream of empty frames (a compressed
+// gigabyte of zeros) is cut and dispatched slice by slice instead of being held.
+constexpr qsizetype InflateSlice = 1024 * 1024;
+// A turn of work on received data ends after this long, measured on the injectable clock.
+// Well under a frame of a 60 Hz display is not needed; under the 100 ms a user notices is.
+constexpr qint64 TurnBudgetMs = 15;
+// Frames for no waiting request cost a few nanoseconds each; the clock is read once per this
+// many of them.
+constexpr int LightStepsPerClockRead = 256;
+// A body at least this long that lies alone at the front of the buffer is taken without a copy.
+constexpr qsizetype LargeBody = 256 * 1024;
+// A buffer emptied with more room than this gives it back.
+constexpr qsizetype KeepCapacity = 4 * 1024 * 1024;
 
 const QString DataAvailableLocation = QStringLiteral("TalkWithServer, TTalkWithServer.ServerConnectionDataAvailable");
 
@@ -60,6 +73,8 @@ TTalkWithServer::TTalkWithServer(QObject* parent) : QObject(parent)
     DisconnectReason = "Unable to connect to server.";
     FlushWakeUp = std::make_unique<TWakeMeSoon>();
     FlushWakeUp->OnWakeUp = [this] { Flush(); };
+    WorkWakeUp = std::make_unique<TWakeMeSoon>();
+    WorkWakeUp->OnWakeUp = [this] { WorkOnReceived(); };
     Compressor = std::make_unique<TZLibCompressor>(TZCompressionLevel::Default);
     Decompressor = std::make_unique<TZLibDecompressor>();
     // Lands at the front of PendingOutput: the server must read it before any zlib byte.
@@ -72,8 +87,11 @@ TTalkWithServer::~TTalkWithServer()
         Shutdown();
     // The connection, freed while still open, reports its end once more; Shutdown then finds
     // nothing pending. The compressor must still exist for that.
+    // No turn may run on a conversation that is going.
+    WorkWakeUp->OnWakeUp = nullptr;
     Connection.reset();
     FlushWakeUp.reset();
+    WorkWakeUp.reset();
     Compressor.reset();
     Decompressor.reset();
 }
@@ -241,6 +259,11 @@ void TTalkWithServer::ServerConnectionConnected(TGenericServerConnection*)
 
 void TTalkWithServer::ServerConnectionClosed(TGenericServerConnection* sender)
 {
+    // Bytes that came before the end are worked on first, in their turns; the end follows.
+    if (State != Closed && WorkWakeUp->IsPending()) {
+        CloseDeferred = true;
+        return;
+    }
     // A name that cannot be looked up is only known after Connect has returned: the
     // connection then says so in ErrorMessage, and that is the reason worth showing rather
     // than the general "Error in server connection.".
@@ -257,66 +280,168 @@ void TTalkWithServer::ServerConnectionDiagnostic(TGenericServerConnection*, cons
 }
 
 // ---- Receiving ----
+//
+// Received bytes are worked on in turns. A turn dispatches the whole frames at the front of
+// the receive buffer and, when there are none, inflates one bounded slice more; when its time
+// is up, the rest waits for a queued continuation, so that painting, input, the timer and the
+// pings all run during a flood. Compressed bytes are taken from the connection only once those
+// taken before are used up: what the server sends faster than we work stays in the socket,
+// whose own buffer is bounded, and then in the network.
 
-void TTalkWithServer::ServerConnectionDataAvailable(TGenericServerConnection* sender)
+void TTalkWithServer::ServerConnectionDataAvailable(TGenericServerConnection*)
 {
-    try {
-        const QByteArray bytes = sender->Receive();
-        // After a frame made no sense the stream position is lost; later bytes are drained
-        // and dropped while the connection closes.
-        if (!FramingBroken)
-            Decompressor->Write(bytes);
-    } catch (const std::exception& e) {
-        DisconnectReason = "Invalid data from server: " + MessageOf(e);
-        ReportException(e, DataAvailableLocation);
-        sender->Close();
-    }
-    // Frames inflated before a failure are still good and are delivered.
-    DispatchFrames(sender);
+    // A continuation already waiting takes the new bytes when it gets to them. Otherwise the
+    // work starts now, inside this event (also inside a callback that pumps the event loop:
+    // the nested turn carries on from where the outer one stands).
+    if (WorkWakeUp->IsPending())
+        return;
+    WorkOnReceived();
 }
 
-void TTalkWithServer::DispatchFrames(TGenericServerConnection* sender)
+void TTalkWithServer::WorkOnReceived()
 {
-    if (FramingBroken)
-        return;
     QPointer<TTalkWithServer> self(this);
-    // Members are read afresh on every pass: a callback may pump the event loop, and a
-    // nested arrival then continues from where this one stands.
+    const qint64 turnStart = Clock().MonotonicMs();
+    int lightSteps = 0;
     for (;;) {
-        const TFrameCut cut = CutFrame(Decompressor->Output, ReceiveOffset, MaxFrameLength);
-        if (cut.Kind == TFrameCut::NeedMore)
-            break;
-        if (cut.Kind == TFrameCut::InvalidLength) {
-            InvalidData(sender, cut.BodyLength < 0 ? "negative frame length" : "frame too long");
+        const TStep step = Step();
+        if (!self)
+            return;
+        if (step == StepIdle)
+            break; // nothing left to do until more bytes arrive
+        // Reading the clock costs more than cutting a frame nobody waits for: those are
+        // counted, and the clock is read after a batch of them or after any real work.
+        if (step == StepLight && ++lightSteps < LightStepsPerClockRead)
+            continue;
+        lightSteps = 0;
+        if (Clock().MonotonicMs() - turnStart >= TurnBudgetMs) {
+            WorkWakeUp->Request();
             return;
         }
-        ReceiveOffset = cut.NextOffset;
-        SendGoodResponse(cut.MessageId, cut.Body);
-        if (!self || FramingBroken)
-            return;
     }
-
-    QByteArray& buffer = Decompressor->Output;
-    if (ReceiveOffset == buffer.size()) {
-        buffer.truncate(0);
-        ReceiveOffset = 0;
-    } else if (ReceiveOffset >= MinCompaction && ReceiveOffset * 2 >= buffer.size()) {
-        buffer.remove(0, ReceiveOffset);
-        ReceiveOffset = 0;
+    // The end of the connection waited behind the bytes that came before it.
+    if (CloseDeferred) {
+        CloseDeferred = false;
+        Shutdown();
     }
 }
 
-void TTalkWithServer::InvalidData(TGenericServerConnection* sender, const QByteArray& why)
+TTalkWithServer::TStep TTalkWithServer::Step()
+{
+    if (FramingBroken) {
+        // After a frame made no sense the stream position is lost; later bytes are drained
+        // and dropped while the connection closes.
+        RawInput.clear();
+        RawOffset = 0;
+        return Connection && !Connection->Receive().isEmpty() ? StepLight : StepIdle;
+    }
+
+    // Members are read afresh on every step: a callback may pump the event loop, and a nested
+    // turn then moves them on.
+    QByteArray& buffer = Decompressor->Output;
+    const TFrameCut cut = CutFrame(buffer, ReceiveOffset, MaxFrameLength, false);
+    if (cut.Kind == TFrameCut::InvalidLength) {
+        InvalidData(cut.BodyLength < 0 ? "negative frame length" : "frame too long");
+        return StepHeavy;
+    }
+    if (cut.Kind == TFrameCut::Frame) {
+        if (cut.MessageId <= 0 || cut.MessageId > qint32(Pending.size())) {
+            // No request has this id: nothing to copy, nothing to call.
+            ReceiveOffset = cut.NextOffset;
+            return StepLight;
+        }
+        QByteArray body;
+        if (ReceiveOffset == 0 && cut.BodyLength >= LargeBody) {
+            // A large frame grew alone at the front of the buffer: the buffer becomes its body
+            // (no copy), and the few bytes after it a new buffer.
+            QByteArray rest(buffer.constData() + cut.NextOffset, buffer.size() - cut.NextOffset);
+            body = std::move(buffer);
+            buffer = std::move(rest);
+            body.remove(0, 8);
+            body.truncate(cut.BodyLength);
+        } else {
+            body = QByteArray(buffer.constData() + cut.BodyOffset, cut.BodyLength);
+            ReceiveOffset = cut.NextOffset;
+        }
+        SendGoodResponse(cut.MessageId, body);
+        return StepHeavy;
+    }
+
+    CompactReceiveBuffer();
+    if (RawOffset >= RawInput.size() && !Decompressor->HasMoreOutput()) {
+        RawInput = Connection ? Connection->Receive() : QByteArray();
+        RawOffset = 0;
+        if (RawInput.isEmpty())
+            return StepIdle;
+    }
+    try {
+        RawOffset += Decompressor->WriteSome(RawInput.constData() + RawOffset, RawInput.size() - RawOffset,
+                                             InflateSlice);
+    } catch (const std::exception& e) {
+        // Frames inflated before the failure are still good and are delivered; the failed
+        // stream takes all further input and gives nothing.
+        DisconnectReason = "Invalid data from server: " + MessageOf(e);
+        ReportException(e, DataAvailableLocation);
+        if (Connection)
+            Connection->Close();
+    }
+    if (RawOffset >= RawInput.size()) {
+        RawInput = QByteArray();
+        RawOffset = 0;
+    }
+    PeakHeldCapacity = qMax(PeakHeldCapacity, GetHeldInputCapacity());
+    return StepHeavy;
+}
+
+void TTalkWithServer::CompactReceiveBuffer()
+{
+    QByteArray& buffer = Decompressor->Output;
+    const qsizetype live = buffer.size() - ReceiveOffset;
+    if (live == 0) {
+        // Memory of a large frame goes back as soon as the frame has gone.
+        if (buffer.capacity() > KeepCapacity)
+            buffer = QByteArray();
+        else
+            buffer.truncate(0);
+    } else if (ReceiveOffset > 0) {
+        // What is left is part of one frame, cut short by the end of a slice: at most a slice,
+        // so each byte is copied at most once.
+        buffer = QByteArray(buffer.constData() + ReceiveOffset, live);
+    }
+    ReceiveOffset = 0;
+    // A frame whose length is known gets its whole room (and that of one slice) at once, so a
+    // large frame is not held in a buffer grown to twice its size.
+    if (buffer.size() >= 8) {
+        const qint32 length = qFromLittleEndian<qint32>(buffer.constData() + 4);
+        const qsizetype need = 8 + qsizetype(length) + InflateSlice + 4096;
+        if (need > KeepCapacity && buffer.capacity() < need)
+            buffer.reserve(need);
+    }
+}
+
+qsizetype TTalkWithServer::GetHeldInputBytes() const
+{
+    return (RawInput.size() - RawOffset) + (Decompressor ? Decompressor->Output.size() - ReceiveOffset : 0);
+}
+
+qsizetype TTalkWithServer::GetHeldInputCapacity() const
+{
+    return RawInput.capacity() + (Decompressor ? Decompressor->Output.capacity() : 0);
+}
+
+void TTalkWithServer::InvalidData(const QByteArray& why)
 {
     // A length the server could not have meant: waiting for it would stall the conversation
     // (negative) or buffer without bound (huge). Treat it like undecodable bytes.
     FramingBroken = true;
-    Decompressor->Output.clear();
+    Decompressor->Output = QByteArray();
     ReceiveOffset = 0;
+    RawInput = QByteArray();
+    RawOffset = 0;
     DisconnectReason = "Invalid data from server: " + why;
     ReportException(EInvalidServerData(QString::fromLatin1(why)), DataAvailableLocation);
-    if (sender)
-        sender->Close();
+    if (Connection)
+        Connection->Close();
 }
 
 // ---- Answers ----

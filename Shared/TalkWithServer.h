@@ -66,6 +66,12 @@ public:
     TGenericServerConnection* GetConnection() const { return Connection.get(); }
     int PendingSlotCount() const { return int(Pending.size()); }
 
+    // Received bytes held and not yet worked on (compressed and inflated), the room the two
+    // receive buffers hold now, and the most room they have held at once after an inflate step.
+    qsizetype GetHeldInputBytes() const;
+    qsizetype GetHeldInputCapacity() const;
+    qsizetype GetPeakHeldCapacity() const { return PeakHeldCapacity; }
+
 private:
     struct TPendingSlot {
         TMessageToServer Message; // empty: free slot
@@ -86,16 +92,26 @@ private:
     void ServerConnectionConnected(TGenericServerConnection* sender);
     void ServerConnectionDataAvailable(TGenericServerConnection* sender);
     void ServerConnectionDiagnostic(TGenericServerConnection* sender, const QByteArray& text);
-    void DispatchFrames(TGenericServerConnection* sender);
-    void InvalidData(TGenericServerConnection* sender, const QByteArray& why);
+    // One step of work on received bytes: none was left, a frame for no request was passed
+    // over, or real work was done (a frame dispatched, a slice inflated).
+    enum TStep { StepIdle, StepLight, StepHeavy };
+    void WorkOnReceived();
+    TStep Step();
+    void CompactReceiveBuffer();
+    void InvalidData(const QByteArray& why);
 
     std::unique_ptr<TGenericServerConnection> Connection;
     std::unique_ptr<TWakeMeSoon> FlushWakeUp;
     QByteArray PendingOutput;
     std::unique_ptr<TZLibCompressor> Compressor;
     std::unique_ptr<TZLibDecompressor> Decompressor;
+    std::unique_ptr<TWakeMeSoon> WorkWakeUp; // the next turn of work on received bytes
+    QByteArray RawInput;         // compressed bytes taken from the connection, not yet inflated
+    qsizetype RawOffset = 0;
     qsizetype ReceiveOffset = 0; // frames are cut by moving this, not by copying the rest
+    qsizetype PeakHeldCapacity = 0;
     bool FramingBroken = false;  // a frame made no sense: nothing after it can be trusted
+    bool CloseDeferred = false;  // the connection ended while received bytes still waited
     TState State = Starting;
     QByteArray DisconnectReason;
     std::vector<TPendingSlot> Pending;

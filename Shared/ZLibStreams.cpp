@@ -26,16 +26,23 @@ constexpr int PassSize = 4096;
 
 // Runs one input through a stream in passes of PassSize bytes, each pass writing straight
 // into the spare room at the end of output (grown geometrically, so a long burst costs no
-// quadratic copying). Returns the zlib code that stopped it, Z_OK when all went well.
+// quadratic copying). With a limit, stops after the pass that brings the bytes produced in
+// this call to maxOutput or more; what zlib still holds, and the input not taken, wait for
+// the next call. Returns the zlib code that stopped it, Z_OK when all went well.
+// previousFilled says that the last pass of the previous call filled its buffer (zlib may
+// have more to give without new input) and is updated for the next call.
 template <typename Step>
-int RunPasses(z_stream& stream, const QByteArray& input, QByteArray& output, Step step)
+int RunPasses(z_stream& stream, const char* input, qsizetype inputSize, QByteArray& output, Step step,
+              bool& previousFilled, qsizetype maxOutput = -1)
 {
-    if (input.isEmpty())
+    if (inputSize <= 0 && !previousFilled)
         return Z_OK;
-    stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(input.constData()));
-    stream.avail_in = uInt(input.size());
-    bool previousFilled = false;
+    stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(input));
+    stream.avail_in = uInt(qMax<qsizetype>(inputSize, 0));
+    qsizetype producedHere = 0;
     while (stream.avail_in > 0 || previousFilled) {
+        if (maxOutput >= 0 && producedHere >= maxOutput)
+            return Z_OK;
         const qsizetype start = output.size();
         if (output.capacity() < start + PassSize)
             output.reserve(qMax<qsizetype>(2 * output.capacity(), start + PassSize));
@@ -46,6 +53,7 @@ int RunPasses(z_stream& stream, const QByteArray& input, QByteArray& output, Ste
         const bool onlyForRoom = previousFilled && inputBefore == 0;
         const int result = step(stream);
         const qsizetype produced = PassSize - qsizetype(stream.avail_out);
+        producedHere += produced;
         // Bytes made before any error stay in the output.
         output.resize(start + produced);
         if (result == Z_BUF_ERROR && onlyForRoom) {
@@ -53,10 +61,13 @@ int RunPasses(z_stream& stream, const QByteArray& input, QByteArray& output, Ste
             // no failure. Should zlib have left its "buffer error" mark on the stream, it
             // goes, so that it can never be taken for a real error later.
             stream.msg = nullptr;
+            previousFilled = false;
             return Z_OK;
         }
-        if (result < 0 || result == Z_NEED_DICT || result == Z_STREAM_END)
+        if (result < 0 || result == Z_NEED_DICT || result == Z_STREAM_END) {
+            previousFilled = false;
             return result;
+        }
         previousFilled = stream.avail_out == 0;
         // No input taken and no room used: another pass would spin for ever.
         if (!previousFilled && produced == 0 && stream.avail_in == inputBefore)
@@ -102,7 +113,9 @@ void Deflate(z_stream& stream, bool& failed, const QByteArray& input, QByteArray
     // A stream that failed once stays silent: whatever follows could not be decoded anyway.
     if (failed)
         return;
-    const int result = RunPasses(stream, input, output, [flush](z_stream& s) { return deflate(&s, flush); });
+    bool previousFilled = false;
+    const int result = RunPasses(stream, input.constData(), input.size(), output,
+                                 [flush](z_stream& s) { return deflate(&s, flush); }, previousFilled);
     stream.next_in = nullptr;
     stream.avail_in = 0;
     if (result != Z_OK) {
@@ -140,6 +153,7 @@ struct TZLibDecompressor::TState {
     z_stream Stream{};
     bool Initialised = false;
     bool Failed = false;
+    bool MoreOutput = false; // the last pass filled its buffer: zlib may hold more output
     ~TState()
     {
         if (Initialised)
@@ -161,19 +175,38 @@ void TZLibDecompressor::Write(const QByteArray& data)
 {
     if (State->Failed || data.isEmpty())
         return;
+    WriteSome(data.constData(), data.size(), -1);
+}
+
+qsizetype TZLibDecompressor::WriteSome(const char* data, qsizetype size, qsizetype maxOutput)
+{
+    if (State->Failed || (size <= 0 && !State->MoreOutput))
+        return size > 0 ? size : 0;
     z_stream& stream = State->Stream;
-    const int result = RunPasses(stream, data, Output, [](z_stream& s) { return inflate(&s, Z_SYNC_FLUSH); });
+    const int result = RunPasses(stream, data, size, Output, [](z_stream& s) { return inflate(&s, Z_SYNC_FLUSH); },
+                                 State->MoreOutput, maxOutput);
+    const qsizetype taken = qMax<qsizetype>(size, 0) - qsizetype(stream.avail_in);
     const bool inputLeft = stream.avail_in > 0;
     stream.next_in = nullptr;
     stream.avail_in = 0;
     if (result == Z_OK)
-        return;
+        return taken;
     // The peer finished its stream with the last byte given: legal, if unusual. Anything
     // sent after that is found on the next Write (inflate then stops at once with input left).
     if (result == Z_STREAM_END && !inputLeft)
-        return;
+        return taken;
     // A preset dictionary we cannot supply, bytes after the end of the stream, or corrupt
     // data: the rest of this stream cannot be read. Report once, then stay silent.
     State->Failed = true;
     throw EZDecompressionError(ZLibText(result));
+}
+
+bool TZLibDecompressor::HasMoreOutput() const
+{
+    return State->MoreOutput && !State->Failed;
+}
+
+bool TZLibDecompressor::HasFailed() const
+{
+    return State->Failed;
 }

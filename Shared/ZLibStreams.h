@@ -44,6 +44,15 @@ public:
     // Inflates with a sync flush, appending to Output. Raises EZDecompressionError with zlib's
     // standard text ("data error", ...) on bad input; after that all input is ignored.
     void Write(const QByteArray& data);
+    // The same, bounded: inflates from data until at least maxOutput bytes (at most one
+    // 4096-byte pass more) have been added to Output, or until the input is taken and zlib
+    // has nothing more to give. Returns the number of input bytes taken; the rest is for the
+    // next call. maxOutput < 0: no bound. Size 0 lets zlib give what it still holds.
+    qsizetype WriteSome(const char* data, qsizetype size, qsizetype maxOutput);
+    // The last call stopped at its bound with a full pass: zlib may have more output even
+    // without new input (call WriteSome again, with or without input).
+    bool HasMoreOutput() const;
+    bool HasFailed() const;
 
     // Inflated bytes not yet consumed; the owner removes what it consumed from the front.
     QByteArray Output;

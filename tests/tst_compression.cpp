@@ -89,6 +89,7 @@ private Q_SLOTS:
     void EndOfStreamAndDictionaryDoNotHang();
     void IndependentZlibReadsOurStream();
     void WeReadIndependentZlibStream();
+    void BoundedWritesGiveTheSameBytesInSlices();
 };
 
 void TstCompression::FlushedPieceIsHeaderBlockAndMarker()
@@ -319,6 +320,46 @@ void TstCompression::WeReadIndependentZlibStream()
     for (qsizetype at = 0; at < stream.size(); at += 777)
         d.Write(stream.mid(at, 777));
     QVERIFY(d.Output == plain);
+}
+
+// Bounded inflating: each call adds at most the bound plus one pass, takes only the input
+// it needs, and a stream that compresses 1000:1 comes out whole in slices, also when the last
+// bytes wait inside zlib with no input left.
+void TstCompression::BoundedWritesGiveTheSameBytesInSlices()
+{
+    const QByteArray plain = QByteArray(8 * 1024 * 1024, '\0') + RandomBytes(300000, 7) + QByteArray(100000, 'z');
+    TZLibCompressor compressor;
+    compressor.Write(plain);
+    compressor.Flush();
+    const QByteArray compressed = compressor.Output;
+
+    constexpr qsizetype Bound = 256 * 1024;
+    TZLibDecompressor inflater;
+    QByteArray out;
+    qsizetype taken = 0;
+    int calls = 0;
+    while (taken < compressed.size() || inflater.HasMoreOutput()) {
+        const qsizetype step = qMin<qsizetype>(compressed.size() - taken, 3000);
+        const qsizetype used = inflater.WriteSome(compressed.constData() + taken, step, Bound);
+        QVERIFY(used >= 0 && used <= step);
+        QVERIFY2(inflater.Output.size() <= Bound + 4096, qPrintable(QString::number(inflater.Output.size())));
+        taken += used;
+        out += inflater.Output;
+        inflater.Output.clear();
+        QVERIFY(++calls < 100000);
+    }
+    QCOMPARE(out.size(), plain.size());
+    QVERIFY(out == plain);
+    QVERIFY(calls >= plain.size() / (Bound + 4096));
+    QVERIFY(!inflater.HasFailed());
+
+    // A failure inside a bounded call is raised once; the rest of the input is then taken
+    // and dropped.
+    TZLibDecompressor broken;
+    const QByteArray garbage = "not zlib at all, not at all";
+    QVERIFY_THROWS_EXCEPTION(EZDecompressionError, broken.WriteSome(garbage.constData(), garbage.size(), Bound));
+    QVERIFY(broken.HasFailed());
+    QCOMPARE(broken.WriteSome(garbage.constData(), garbage.size(), Bound), garbage.size());
 }
 
 QTEST_GUILESS_MAIN(TstCompression)

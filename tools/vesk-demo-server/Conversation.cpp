@@ -42,6 +42,8 @@ TConversation::TConversation(int conn, const TServerOptions& options,
 {
     BurstTimer.setInterval(1);
     connect(&BurstTimer, &QTimer::timeout, this, &TConversation::PumpBurst);
+    ZipBombTimer.setInterval(1);
+    connect(&ZipBombTimer, &QTimer::timeout, this, &TConversation::PumpZipBomb);
     CloseTimer.setSingleShot(true);
     connect(&CloseTimer, &QTimer::timeout, this, [this] { Close("closing as asked (--close-after)"); });
     SingleRowTimer.setTimerType(Qt::PreciseTimer);
@@ -56,6 +58,7 @@ void TConversation::Detach()
 {
     Closed = true;
     CloseTimer.stop();
+    ZipBombTimer.stop();
     SingleRowTimer.stop();
     ListTimer.stop();
     ScriptTimer.stop();
@@ -173,6 +176,8 @@ void TConversation::HandleRequest(const TRequest& request)
                            QByteArray::number(QRandomGenerator::global()->generate64(), 16));
         if (Options.BadFrame != TBadFrame::None && !BadFrameDone && Options.FaultsApplyTo(ConnNumber))
             BadFramePending = true;
+        if (Options.ZipBombMiB > 0 && ZipBombLeftMiB < 0)
+            ZipBombLeftMiB = Options.ZipBombMiB;
     } else if (command == "ping") {
         if (!hasId || request.Value("response") != "1")
             return;
@@ -207,6 +212,8 @@ void TConversation::AfterBatch()
         BurstDone = true;
         SendBurst(Categories);
     }
+    if (ListenId && Options.HugeAlertMiB > 0 && !HugeAlertDone && !Categories.isEmpty())
+        SendHugeAlert();
     if (BadFramePending && !BadFrameDone) {
         BadFrameDone = true;
         BadFramePending = false;
@@ -227,6 +234,69 @@ void TConversation::AfterBatch()
         return;
     }
     Flush();
+    if (ZipBombLeftMiB > 0 && !ZipBombTimer.isActive())
+        PumpZipBomb();
+}
+
+void TConversation::PumpZipBomb()
+{
+    // As fast as the client takes it, a few MiB of compressed bytes ahead at most.
+    constexpr qint64 MaxAhead = 4 * 1024 * 1024;
+    if (Closed || Silent || ZipBombLeftMiB <= 0) {
+        ZipBombTimer.stop();
+        return;
+    }
+    if (Backlog && Backlog() > MaxAhead) {
+        ZipBombTimer.start();
+        return;
+    }
+    if (!ZeroWindow) {
+        // 32 KiB of empty frames through the real stream: the client's window is then all
+        // zeros, and the prepared blocks decode there exactly as they do anywhere else.
+        OutPlain += QByteArray(32768, '\0');
+        Flush();
+        ZeroWindow = true;
+    }
+    if (ZeroBlocks.isEmpty())
+        ZeroBlocks = ZeroBlocksAfterZeroWindow(1024 * 1024);
+    QByteArray chunk;
+    for (int i = 0; i < 64 && ZipBombLeftMiB > 0; ++i, --ZipBombLeftMiB)
+        chunk += ZeroBlocks;
+    Write(chunk);
+    if (ZipBombLeftMiB > 0)
+        ZipBombTimer.start();
+    else
+        LogLine("ZIPBOMB {\"conn\":" + QByteArray::number(ConnNumber) + ",\"mib\":" +
+                QByteArray::number(Options.ZipBombMiB) + "}");
+}
+
+void TConversation::SendHugeAlert()
+{
+    HugeAlertDone = true;
+    const QByteArray& category = Categories.front();
+    const qsizetype total = qsizetype(Options.HugeAlertMiB) * 1024 * 1024;
+    const qsizetype symbolLength = std::min<qsizetype>(8 * 1024 * 1024, total / 5);
+    QByteArray body = category + "\r\n" + Market.NextForm(Options.KindOf(category), QTime::currentTime());
+    body += "&symbol=";
+    body += QByteArray(symbolLength, 'S');
+    const qsizetype rest = std::max<qsizetype>(0, total - body.size());
+    const qsizetype fields = std::min<qsizetype>(200000, rest / 16);
+    if (fields > 0) {
+        const qsizetype each = rest / fields;  // "&f" + 6 digits + "=" + value
+        const QByteArray value(std::max<qsizetype>(1, each - 9), 'v');
+        body.reserve(total + 64);
+        for (qsizetype i = 0; i < fields; ++i) {
+            body += "&f";
+            body += QByteArray::number(i).rightJustified(6, '0');
+            body += '=';
+            body += value;
+        }
+        if (body.size() < total)
+            body += QByteArray(total - body.size(), 'v');
+    }
+    QueueFrame(*ListenId, body);
+    LogLine("HUGEALERT {\"conn\":" + QByteArray::number(ConnNumber) + ",\"bytes\":" +
+            QByteArray::number(body.size()) + "}");
 }
 
 void TConversation::QueueFrame(qint32 id, const QByteArray& body)
@@ -250,6 +320,7 @@ void TConversation::Flush()
         return;
     QByteArray compressed = Deflater.CompressAndFlush(OutPlain);
     OutPlain.clear();
+    ZeroWindow = false;
     Write(compressed);
 }
 

@@ -43,6 +43,8 @@ private:
     void StartAlerts();
     void SendBurst(const QVector<QByteArray>& categories);
     void PumpBurst();
+    void PumpZipBomb();
+    void SendHugeAlert();
     void SingleRowTick();
     void ListTick();
     void ScriptTick();
@@ -74,6 +76,11 @@ private:
     bool BadFramePending = false;
     bool BadFrameDone = false;
     bool StopSent = false;
+    qint64 ZipBombLeftMiB = -1;  // -1: not started
+    bool ZeroWindow = false;     // the client's last 32 KiB of inflated output are zeros
+    QByteArray ZeroBlocks;       // one MiB of zeros for a zero window
+    QTimer ZipBombTimer;
+    bool HugeAlertDone = false;
 
     TMarketData Market;
     QTimer CloseTimer;

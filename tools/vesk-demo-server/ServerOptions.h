@@ -40,6 +40,8 @@ struct TServerOptions {
     int FaultConnections = -1;  // garbage and bad frames on the first N connections; -1: all
 
     bool FaultsApplyTo(int conn) const { return FaultConnections < 0 || conn <= FaultConnections; }
+    int ZipBombMiB = 0;    // after the login reply: this many MiB of empty frames, deflated
+    int HugeAlertMiB = 0;  // after listen: one alert of about this size
     int PostFail = 0;
     int PostDelayMs = 0;
 

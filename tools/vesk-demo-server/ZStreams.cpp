@@ -34,6 +34,33 @@ QByteArray TDeflater::CompressAndFlush(const QByteArray& data)
     return out;
 }
 
+QByteArray ZeroBlocksAfterZeroWindow(qsizetype bytes)
+{
+    z_stream stream{};
+    if (deflateInit2(&stream, Z_DEFAULT_COMPRESSION, Z_DEFLATED, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY) != Z_OK)
+        throw std::runtime_error("deflateInit2 failed");
+    const QByteArray window(32768, '\0');
+    deflateSetDictionary(&stream, reinterpret_cast<const Bytef*>(window.constData()), uInt(window.size()));
+    const QByteArray zeros(bytes, '\0');
+    QByteArray out;
+    stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(zeros.constData()));
+    stream.avail_in = static_cast<uInt>(zeros.size());
+    do {
+        const qsizetype old = out.size();
+        out.resize(old + PassSize);
+        stream.next_out = reinterpret_cast<Bytef*>(out.data() + old);
+        stream.avail_out = PassSize;
+        const int rc = deflate(&stream, Z_SYNC_FLUSH);
+        out.resize(old + PassSize - stream.avail_out);
+        if (rc != Z_OK && rc != Z_BUF_ERROR) {
+            deflateEnd(&stream);
+            throw std::runtime_error("deflate failed");
+        }
+    } while (stream.avail_out == 0 || stream.avail_in > 0);
+    deflateEnd(&stream);
+    return out;
+}
+
 TInflater::TInflater()
 {
     if (inflateInit(&Stream) != Z_OK)

@@ -21,6 +21,12 @@ private:
     z_stream Stream{};
 };
 
+// Raw deflate blocks, ending on a sync flush, that inflate to `bytes` zero bytes in a stream
+// whose last 32 KiB of output were zeros, and leave it so. Sent repeatedly between two
+// stretches of a real stream that has just sent 32 KiB of zeros, they keep both ends in step:
+// a compression bomb that costs the sender nothing.
+QByteArray ZeroBlocksAfterZeroWindow(qsizetype bytes);
+
 class TInflater {
 public:
     TInflater();

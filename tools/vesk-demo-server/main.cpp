@@ -94,6 +94,8 @@ int main(int argc, char** argv)
     add("no-ping-replies", nullptr, "Answer no pings.");
     add("no-ping-replies-after", "N", "Answer the first N pings of each connection, then none.");
     add("garbage", nullptr, "Send bytes that are not zlib right after the opening command.");
+    add("zip-bomb", "MIB", "After the login reply send MIB MiB of valid empty frames (id 0, length 0), deflated (about 1 KiB on the wire per MiB), as fast as the client takes them; the conversation then goes on as usual.");
+    add("huge-alert", "MIB", "After listen send one alert of about MIB MiB to the first category: a made-up row with a symbol of a fifth of it (at most 8 MiB) and up to 200,000 extra fields.");
     add("bad-frame", "negative|huge", "After the login reply send a good frame and then one of length -5 or 0x7fffff00, then nothing.");
     add("faults-first", "N", "Apply --garbage and --bad-frame only to the first N connections.");
     add("post-fail", "N", "Answer the first N tunnel uploads with status 500.");
@@ -162,6 +164,10 @@ int main(int argc, char** argv)
     }
     if (p.isSet(QStringLiteral("faults-first")))
         o.FaultConnections = IntOption(p, QStringLiteral("faults-first"), 0, 1'000'000'000);
+    if (p.isSet(QStringLiteral("zip-bomb")))
+        o.ZipBombMiB = IntOption(p, QStringLiteral("zip-bomb"), 0, 1'000'000);
+    if (p.isSet(QStringLiteral("huge-alert")))
+        o.HugeAlertMiB = IntOption(p, QStringLiteral("huge-alert"), 0, 1024);
     if (p.isSet(QStringLiteral("post-fail")))
         o.PostFail = IntOption(p, QStringLiteral("post-fail"), 0, 1'000'000'000);
     if (p.isSet(QStringLiteral("post-delay")))
