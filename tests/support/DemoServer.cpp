@@ -144,6 +144,8 @@ void TDemoServer::ParseLine(const QByteArray& line)
         p.Bytes = qint64(o.value(QStringLiteral("bytes")).toDouble());
         p.Status = o.value(QStringLiteral("status")).toInt();
         Uploads.append(p);
+    } else {
+        OtherLines.append(line);
     }
 }
 
@@ -167,6 +169,15 @@ QVector<TDemoPost> TDemoServer::Posts()
 {
     Poll();
     return Uploads;
+}
+
+bool TDemoServer::Logged(const QByteArray& prefix)
+{
+    Poll();
+    for (const QByteArray& line : OtherLines)
+        if (line.startsWith(prefix))
+            return true;
+    return false;
 }
 
 int TDemoServer::OpenedCount()

@@ -65,6 +65,8 @@ public:
     int OpenedCount();   // connections (or tunnels) opened so far
     int ClosedCount();   // of them, closed so far
     QByteArray StdErr(); // everything the server wrote on stderr so far
+    // Whether the server has logged a line that starts with prefix (for example "ZIPBOMB").
+    bool Logged(const QByteArray& prefix);
 
     // Runs the event loop until condition holds (true) or timeoutMs passed (false).
     bool WaitFor(const std::function<bool()>& condition, int timeoutMs = 10000);
@@ -83,6 +85,7 @@ private:
     QByteArray ErrText;
     QVector<TDemoRequest> Reqs;
     QVector<TDemoPost> Uploads;
+    QVector<QByteArray> OtherLines;
     int Opened = 0;
     int Closed = 0;
 };
