@@ -8,6 +8,7 @@
 #include <QThread>
 #include <csignal>
 #include <sys/prctl.h>
+#include <unistd.h>
 
 namespace {
 
@@ -138,6 +139,17 @@ qint64 TClientProcess::PeakRssKiB() const
         if (line.startsWith("VmHWM:"))
             return line.mid(6).trimmed().split(' ').value(0).toLongLong();
     return 0;
+}
+
+qint64 TClientProcess::CpuMs() const
+{
+    // Fields 14 and 15 of /proc/<pid>/stat, after the command name in brackets.
+    const QByteArray stat = ReadFile(QStringLiteral("/proc/%1/stat").arg(Process.processId()));
+    const QList<QByteArray> fields = stat.mid(stat.lastIndexOf(')') + 2).split(' ');
+    if (fields.size() < 13)
+        return 0;
+    const qint64 ticks = fields[11].toLongLong() + fields[12].toLongLong();
+    return ticks * 1000 / ::sysconf(_SC_CLK_TCK);
 }
 
 int TClientProcess::OpenDescriptors() const

@@ -55,6 +55,8 @@ public:
     // Peak resident memory of the running program in KiB (VmHWM), 0 when unknown.
     qint64 PeakRssKiB() const;
     int OpenDescriptors() const;
+    // CPU time the program has used so far (user and system), in milliseconds.
+    qint64 CpuMs() const;
 
     // The settings file as QSettings reads it (valid after the program has ended).
     std::unique_ptr<QSettings> Settings() const;
