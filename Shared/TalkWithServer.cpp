@@ -203,6 +203,15 @@ void TTalkWithServer::CancelCallback(const TMessageHandle& handle)
 
 // ---- Connecting ----
 
+namespace {
+TTalkWithServer::TConnectionFactory ConnectionFactory;
+} // namespace
+
+void TTalkWithServer::SetConnectionFactory(TConnectionFactory factory)
+{
+    ConnectionFactory = std::move(factory);
+}
+
 void TTalkWithServer::Connect()
 {
     VESK_ASSERT(State == Starting && !Connection);
@@ -213,6 +222,8 @@ void TTalkWithServer::Connect()
 #else
         VESK_ASSERT_MSG(false, "HTTP tunnel not built into this program");
 #endif
+    } else if (ConnectionFactory) {
+        Connection = ConnectionFactory(ServerAddress);
     } else {
         QByteArray host, port;
         SplitServerAddress(ServerAddress, host, port);

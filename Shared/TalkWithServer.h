@@ -62,6 +62,12 @@ public:
     QByteArray HttpTunnelUrl;
     QByteArray ServerAddress; // host ":" port; without ":" the port is 8888
 
+    // Makes the direct connection instead of a socket, for every conversation from now on
+    // (empty: the socket). The fuzz harnesses feed the receive path through a stand-in this
+    // way; nothing in the program sets it.
+    using TConnectionFactory = std::function<std::unique_ptr<TGenericServerConnection>(const QByteArray& serverAddress)>;
+    static void SetConnectionFactory(TConnectionFactory factory);
+
     // For tests: the connection in use (none until Connect) and the number of pending slots.
     TGenericServerConnection* GetConnection() const { return Connection.get(); }
     int PendingSlotCount() const { return int(Pending.size()); }

@@ -5,9 +5,7 @@
 // data. After each piece the event loop runs until it is idle, so work the conversation
 // continues in later turns is done before the next piece arrives.
 //
-// The conversation makes its own connection when it connects (a socket to a closed loopback
-// port); its notifications are moved to the stand-in before anything arrives, and the real
-// attempt is abandoned.
+// The conversation is given the stand-in as its connection through the connection factory.
 
 #include "FuzzCheck.h"
 #include "Olvarra/AlertWindowUnit.h"
@@ -26,6 +24,7 @@
 #include <QAbstractEventDispatcher>
 #include <QApplication>
 #include <QImage>
+#include <QPointer>
 #include <QTimer>
 #include <memory>
 #include <vector>
@@ -138,24 +137,19 @@ public:
             window->resize(260, 140);
             Windows.push_back(std::move(window));
         }
+        // The conversation's connection is the stand-in, which never connects: bytes arrive
+        // while the conversation is still starting, as early data from a server would.
+        TTalkWithServer::SetConnectionFactory([this](const QByteArray&) {
+            auto fake = std::make_unique<TFakeServerConnection>();
+            Fake = fake.get();
+            return fake;
+        });
         Connection.SetUserName("fuzz");
         Connection.SetPassword("secret");
-        // The connect wake-up, and nothing else: the real socket's answer must not arrive
-        // before its notifications have been moved.
-        QCoreApplication::sendPostedEvents(nullptr, QEvent::MetaCall);
-        TTalkWithServer* talk = Connection.GetServer();
-        FUZZ_CHECK(talk && talk->GetConnection());
-        TGenericServerConnection* real = talk->GetConnection();
-        Fake.OnSessionClosed = std::move(real->OnSessionClosed);
-        Fake.OnSessionConnected = std::move(real->OnSessionConnected);
-        Fake.OnDataAvailable = std::move(real->OnDataAvailable);
-        Fake.OnDiagnostic = std::move(real->OnDiagnostic);
-        real->OnSessionClosed = nullptr;
-        real->OnSessionConnected = nullptr;
-        real->OnDataAvailable = nullptr;
-        real->OnDiagnostic = nullptr;
-        real->Close();
         PumpUntilIdle();
+        TTalkWithServer::SetConnectionFactory({});
+        TTalkWithServer* talk = Connection.GetServer();
+        FUZZ_CHECK(talk && Fake && talk->GetConnection() == Fake.data());
         FUZZ_CHECK(talk == Connection.GetServer() && talk->GetState() == TTalkWithServer::Starting);
     }
 
@@ -169,8 +163,8 @@ public:
     // all the rest of an input, and painting into an image runs the same drawing code.)
     void Feed(const QByteArray& bytes, qsizetype step)
     {
-        for (qsizetype at = 0; at < bytes.size() && !Fake.IsClosed(); at += step) {
-            Fake.Deliver(bytes.mid(at, step));
+        for (qsizetype at = 0; at < bytes.size() && Fake && !Fake->IsClosed(); at += step) {
+            Fake->Deliver(bytes.mid(at, step));
             PumpUntilIdle();
         }
         PumpUntilIdle();
@@ -205,7 +199,7 @@ private:
 
 public:
     TMainConnection Connection;
-    TFakeServerConnection Fake;
+    QPointer<TFakeServerConnection> Fake;  // owned by the conversation
 
 private:
     std::vector<std::unique_ptr<TAlertForm>> Windows;
