@@ -83,7 +83,7 @@ struct TFaultRig {
         Server.DropPeers();
         Settle();
         // An abandoned name lookup ends on its own thread a moment later.
-        QTest::qWaitFor([this] { return OpenDescriptorCount() <= FdsBefore; }, 3000);
+        (void)QTest::qWaitFor([this] { return OpenDescriptorCount() <= FdsBefore; }, 3000);
         return OpenDescriptorCount() - FdsBefore;
     }
 
