@@ -43,27 +43,6 @@ constexpr qsizetype KeepCapacity = 4 * 1024 * 1024;
 
 const QString DataAvailableLocation = QStringLiteral("TalkWithServer, TTalkWithServer.ServerConnectionDataAvailable");
 
-QByteArray MessageOf(const std::exception& e)
-{
-    if (auto* own = dynamic_cast<const EVeskError*>(&e))
-        return own->GetMessage().toLatin1();
-    return QByteArray(e.what());
-}
-
-// Handlers of the owner run inside our event handlers; nothing they throw may reach the
-// event loop.
-template <typename Call>
-void Guarded(const QString& location, Call&& call)
-{
-    try {
-        call();
-    } catch (const std::exception& e) {
-        ReportException(e, location);
-    } catch (...) {
-        ReportException(EVeskError(QStringLiteral("unknown exception")), location);
-    }
-}
-
 } // namespace
 
 const QByteArray TTalkWithServer::OpeningCommand = "command=set_output&mode=zlib\r\ncommand=set_input&mode=zlib\r\n";
@@ -254,7 +233,7 @@ void TTalkWithServer::ServerConnectionConnected(TGenericServerConnection*)
     Connection->Send(PendingOutput);
     PendingOutput.clear();
     if (OnConnected)
-        Guarded(QStringLiteral("TalkWithServer, TTalkWithServer.ServerConnectionConnected"), [this] { OnConnected(); });
+        GuardedCall(QStringLiteral("TalkWithServer, TTalkWithServer.ServerConnectionConnected"), [this] { OnConnected(); });
 }
 
 void TTalkWithServer::ServerConnectionClosed(TGenericServerConnection* sender)
@@ -275,7 +254,7 @@ void TTalkWithServer::ServerConnectionClosed(TGenericServerConnection* sender)
 void TTalkWithServer::ServerConnectionDiagnostic(TGenericServerConnection*, const QByteArray& text)
 {
     if (OnDiagnostic)
-        Guarded(QStringLiteral("TalkWithServer, TTalkWithServer.ServerConnectionDiagnostic"),
+        GuardedCall(QStringLiteral("TalkWithServer, TTalkWithServer.ServerConnectionDiagnostic"),
                 [this, &text] { OnDiagnostic(text); });
 }
 
@@ -380,7 +359,7 @@ TTalkWithServer::TStep TTalkWithServer::Step()
     } catch (const std::exception& e) {
         // Frames inflated before the failure are still good and are delivered; the failed
         // stream takes all further input and gives nothing.
-        DisconnectReason = "Invalid data from server: " + MessageOf(e);
+        DisconnectReason = "Invalid data from server: " + MessageOf(e).toLatin1();
         ReportException(e, DataAvailableLocation);
         if (Connection)
             Connection->Close();
@@ -460,7 +439,7 @@ void TTalkWithServer::SendGoodResponse(qint32 id, const QByteArray& body)
     }
     if (!callback)
         return;
-    Guarded(QStringLiteral("TTalkWithServer.SendGoodResponse, ") + QString::fromLatin1(DescribeMessage(message)),
+    GuardedCall(QStringLiteral("TTalkWithServer.SendGoodResponse, ") + QString::fromLatin1(DescribeMessage(message)),
             [&] {
                 if (OnResponse)
                     OnResponse(true, body, message);
@@ -470,7 +449,7 @@ void TTalkWithServer::SendGoodResponse(qint32 id, const QByteArray& body)
 
 void TTalkWithServer::SendErrorResponse(const TMessageToServer& message, bool persistent, const TResponseCallback& callback)
 {
-    Guarded(QStringLiteral("TTalkWithServer.SendErrorResponse, ") + QString::fromLatin1(DescribeMessage(message)),
+    GuardedCall(QStringLiteral("TTalkWithServer.SendErrorResponse, ") + QString::fromLatin1(DescribeMessage(message)),
             [&] {
                 if (OnResponse && !persistent)
                     OnResponse(false, QByteArray(), message);
@@ -487,7 +466,7 @@ void TTalkWithServer::Shutdown()
         Compressor->Output.clear();
     QPointer<TTalkWithServer> self(this);
     if (OnDisconnected)
-        Guarded(QStringLiteral("TalkWithServer, TTalkWithServer.Shutdown"), [this] { OnDisconnected(); });
+        GuardedCall(QStringLiteral("TalkWithServer, TTalkWithServer.Shutdown"), [this] { OnDisconnected(); });
     if (!self)
         return;
     // By index: a callback may cancel another one, or send (answered at once: we are closed).
