@@ -6,12 +6,7 @@
 #include "Shared/WakeMeSoon.h"
 #include "Shared/ZLibStreams.h"
 
-// The tunnel transport is its own unit. When it is in the tree, UseHttpTunnel makes a
-// THttpTunnel(HttpTunnelUrl); without it a tunnel cannot be asked for.
-#if __has_include("Shared/HttpTunnels.h")
 #include "Shared/HttpTunnels.h"
-#define VESK_HAVE_HTTP_TUNNEL 1
-#endif
 
 #include "Platform/Clock.h"
 
@@ -187,11 +182,7 @@ void TTalkWithServer::Connect()
     VESK_ASSERT(State == Starting && !Connection);
 
     if (UseHttpTunnel) {
-#ifdef VESK_HAVE_HTTP_TUNNEL
         Connection = std::make_unique<THttpTunnel>(HttpTunnelUrl);
-#else
-        VESK_ASSERT_MSG(false, "HTTP tunnel not built into this program");
-#endif
     } else {
         QByteArray host, port;
         SplitServerAddress(ServerAddress, host, port);
