@@ -48,18 +48,6 @@ struct TCaseInsensitiveLess {
     bool operator()(const QByteArray& a, const QByteArray& b) const { return CompareIgnoringCase(a, b) < 0; }
 };
 
-// Runs a handler that the event loop calls; nothing may escape into the loop.
-template <class F>
-void Guarded(const char* location, F&& handler)
-{
-    try {
-        handler();
-    } catch (const std::exception& error) {
-        ReportException(error, QString::fromLatin1(location));
-    } catch (...) {
-    }
-}
-
 } // namespace
 
 // ---------------------------------------------------------------------------------------------
@@ -132,7 +120,7 @@ TAlertForm::TAlertForm(TMainConnection& connection, QWidget* parent)
     ExpireBollingersTimer->setObjectName(QStringLiteral("ExpireBollingersTimer"));
     ExpireBollingersTimer->setInterval(1000);
     connect(ExpireBollingersTimer, &QTimer::timeout, this, [this]() {
-        Guarded("AlertWindowUnit, TAlertForm.ExpireBollingersTimerTimer", [this]() { ExpireBollingersTimerTimer(); });
+        GuardedCall(QStringLiteral("AlertWindowUnit, TAlertForm.ExpireBollingersTimerTimer"), [this]() { ExpireBollingersTimerTimer(); });
     });
     ExpireBollingersTimer->start();
 
@@ -141,7 +129,7 @@ TAlertForm::TAlertForm(TMainConnection& connection, QWidget* parent)
     ClearWindowMenuItem = ClearPopup->addAction(QStringLiteral("Clear Window"));
     ClearWindowMenuItem->setObjectName(QStringLiteral("ClearWindowMenuItem"));
     connect(ClearWindowMenuItem, &QAction::triggered, this, [this]() {
-        Guarded("AlertWindowUnit, TAlertForm.ClearWindowMenuItemClick", [this]() { ClearWindowMenuItemClick(); });
+        GuardedCall(QStringLiteral("AlertWindowUnit, TAlertForm.ClearWindowMenuItemClick"), [this]() { ClearWindowMenuItemClick(); });
     });
 
     WexMenu = new QMenu(this);
@@ -152,15 +140,15 @@ TAlertForm::TAlertForm(TMainConnection& connection, QWidget* parent)
     SortNowAction = WexMenu->addAction(QStringLiteral("Sort Now"));
     SortNowAction->setObjectName(QStringLiteral("SortNowAction"));
     connect(FreezeAction, &QAction::triggered, this, [this]() {
-        Guarded("AlertWindowUnit, TAlertForm.FreezeActionExecute", [this]() { FreezeActionExecute(); });
+        GuardedCall(QStringLiteral("AlertWindowUnit, TAlertForm.FreezeActionExecute"), [this]() { FreezeActionExecute(); });
     });
     connect(SortNowAction, &QAction::triggered, this, [this]() {
-        Guarded("AlertWindowUnit, TAlertForm.SortNowActionExecute", [this]() { SortNowActionExecute(); });
+        GuardedCall(QStringLiteral("AlertWindowUnit, TAlertForm.SortNowActionExecute"), [this]() { SortNowActionExecute(); });
     });
     // The check mark and the Sort Now caption follow the grid; bringing them up to date just
     // before the menu shows is all the user can see of them.
     connect(WexMenu, &QMenu::aboutToShow, this, [this]() {
-        Guarded("AlertWindowUnit, TAlertForm.WexMenu", [this]() {
+        GuardedCall(QStringLiteral("AlertWindowUnit, TAlertForm.WexMenu"), [this]() {
             FreezeActionUpdate();
             SortNowActionUpdate();
         });
@@ -177,10 +165,10 @@ TAlertForm::TAlertForm(TMainConnection& connection, QWidget* parent)
     SaveAsCsvAction = new QAction(QStringLiteral("Save As CSV..."), this);
     SaveAsCsvAction->setObjectName(QStringLiteral("SaveAsCsvAction"));
     connect(CopyRowsAction, &QAction::triggered, this, [this]() {
-        Guarded("AlertWindowUnit, TAlertForm.CopyRowsActionExecute", [this]() { CopyRowsActionExecute(); });
+        GuardedCall(QStringLiteral("AlertWindowUnit, TAlertForm.CopyRowsActionExecute"), [this]() { CopyRowsActionExecute(); });
     });
     connect(SaveAsCsvAction, &QAction::triggered, this, [this]() {
-        Guarded("AlertWindowUnit, TAlertForm.SaveAsCsvActionExecute", [this]() { SaveAsCsvActionExecute(); });
+        GuardedCall(QStringLiteral("AlertWindowUnit, TAlertForm.SaveAsCsvActionExecute"), [this]() { SaveAsCsvActionExecute(); });
     });
 
     FormCreate(connection);
@@ -199,7 +187,7 @@ void TAlertForm::FormCreate(TMainConnection& connection)
     });
     Impl->Connection = &connection;
     connect(&connection, &TMainConnection::FeedStateChanged, this, [this]() {
-        Guarded("AlertWindowUnit, TAlertForm.ShowFeedState", [this]() { ShowFeedState(); });
+        GuardedCall(QStringLiteral("AlertWindowUnit, TAlertForm.ShowFeedState"), [this]() { ShowFeedState(); });
     });
 }
 

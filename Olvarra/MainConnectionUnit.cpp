@@ -2,6 +2,7 @@
 
 #include "Olvarra/ConfigFile.h"
 #include "Platform/Clock.h"
+#include "Shared/MiscDebugWindows.h"
 #include "Shared/WakeMeSoon.h"
 
 #include <QLocale>
@@ -162,13 +163,9 @@ void TMainConnection::SetStatus(const QString& text)
     if (text == Status)
         return;
     Status = text;
-    if (OnStatusChange) {
-        try {
-            OnStatusChange();
-        } catch (...) {
-            // A failing display must not disturb the connection.
-        }
-    }
+    // A failing display must not disturb the connection.
+    if (OnStatusChange)
+        SwallowListenerError(OnStatusChange);
 }
 
 void TMainConnection::Tick()
@@ -321,11 +318,8 @@ void TMainConnection::ListenResponse(bool success, const QByteArray& body, const
         const TAlertCallback listener = Listeners[i];
         if (!listener)
             continue;
-        try {
-            listener(body);
-        } catch (...) {
-            // One failing window must not keep the alert from the others.
-        }
+        // One failing window must not keep the alert from the others.
+        SwallowListenerError([&] { listener(body); });
     }
 }
 

@@ -1,5 +1,7 @@
 #include "Platform/HttpRequest.h"
 
+#include "Platform/VeskError.h"
+
 #include <QIODevice>
 #include <QNetworkAccessManager>
 #include <QNetworkProxy>
@@ -20,17 +22,14 @@ bool IsStatusError(QNetworkReply::NetworkError error)
 }
 
 // Runs an owner's callback from inside a reply's signal. Nothing may leave through the event
-// loop; the owners catch and report their own errors, this is only the last line.
+// loop; the owners report their own errors in the debug window (GuardedCall), so this is only
+// the last line. The debug window lives a layer above, out of reach here: the log it is.
 template <typename Call>
 void Shielded(Call&& call)
 {
-    try {
-        call();
-    } catch (const std::exception& e) {
+    CatchEverything(call, [](const std::exception& e) {
         qCritical("THttpRequest: a notification handler raised: %s", e.what());
-    } catch (...) {
-        qCritical("THttpRequest: a notification handler raised an unknown exception");
-    }
+    });
 }
 
 } // namespace

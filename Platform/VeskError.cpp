@@ -2,6 +2,13 @@
 
 #include <QFileInfo>
 
+QString MessageOf(const std::exception& error)
+{
+    if (auto* own = dynamic_cast<const EVeskError*>(&error))
+        return own->GetMessage();
+    return QString::fromLocal8Bit(error.what());
+}
+
 void VeskAssertionFailure(const char* text, const char* file, int line)
 {
     // Only the file name: the build folder says nothing useful to whoever reads the report.

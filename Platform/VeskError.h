@@ -31,6 +31,31 @@ private:
 
 VESK_DECLARE_ERROR(EAssertionFailed, EVeskError);
 
+// The message of any error: ours as it was given, another's what() read as local text.
+QString MessageOf(const std::exception& error);
+
+// The one shape of every catch-all in the client: runs call and hands whatever it raises to
+// report as a std::exception; anything else arrives as EVeskError("Unknown exception").
+// Nothing leaves, not even from report: the callers sit between the event loop and code
+// that may fail. The layers above decide what report does (the debug window, a log line).
+template <class Call, class Report>
+void CatchEverything(Call&& call, Report&& report) noexcept
+{
+    try {
+        call();
+    } catch (const std::exception& error) {
+        try {
+            report(error);
+        } catch (...) {
+        }
+    } catch (...) {
+        try {
+            report(EVeskError(QStringLiteral("Unknown exception")));
+        } catch (...) {
+        }
+    }
+}
+
 // Raises EAssertionFailed with "<text> (<file>, line <n>)".
 [[noreturn]] void VeskAssertionFailure(const char* text, const char* file, int line);
 

@@ -16,23 +16,6 @@ namespace {
 
 const QString CheckForSendLocation = QStringLiteral("HttpTunnels, THttpTunnel.CheckForSend");
 
-QByteArray MessageOf(const EVeskError& e) { return e.GetMessage().toLatin1(); }
-
-// Our handlers run inside notifications of the request objects and the timer; nothing the
-// owner's events raise may leave through the event loop.
-template <typename Call>
-void Guarded(const char* method, Call&& call)
-{
-    try {
-        call();
-    } catch (const std::exception& e) {
-        ReportException(e, QStringLiteral("HttpTunnels, THttpTunnel.") + QLatin1String(method));
-    } catch (...) {
-        ReportException(EVeskError(QStringLiteral("Unknown exception")),
-                        QStringLiteral("HttpTunnels, THttpTunnel.") + QLatin1String(method));
-    }
-}
-
 // Status code and reason phrase of a request's last response, as the diagnostics show them.
 QByteArray StatusText(const THttpRequest& request)
 {
@@ -70,12 +53,12 @@ THttpTunnel::THttpTunnel(const QByteArray& tunnelUrl, QObject* parent)
     WakeUp->OnWakeUp = [this] { CheckForSend(); };
     UploadBody.open(QIODevice::ReadWrite);
     DownloadRequest->OnBodyData = [this](const QByteArray& piece) {
-        Guarded("DownloadData", [&] { DownloadData(piece); });
+        GuardedCall(QStringLiteral("HttpTunnels, THttpTunnel.DownloadData"), [&] { DownloadData(piece); });
     };
-    DownloadRequest->OnRequestDone = [this](int error) { Guarded("DownloadDone", [&] { DownloadDone(error); }); };
-    UploadRequest->OnRequestDone = [this](int error) { Guarded("UploadDone", [&] { UploadDone(error); }); };
+    DownloadRequest->OnRequestDone = [this](int error) { GuardedCall(QStringLiteral("HttpTunnels, THttpTunnel.DownloadDone"), [&] { DownloadDone(error); }); };
+    UploadRequest->OnRequestDone = [this](int error) { GuardedCall(QStringLiteral("HttpTunnels, THttpTunnel.UploadDone"), [&] { UploadDone(error); }); };
     Timer->setInterval(TimerIntervalMs);
-    connect(Timer, &QTimer::timeout, this, [this] { Guarded("UploadTimerTimer", [this] { UploadTimerTimer(); }); });
+    connect(Timer, &QTimer::timeout, this, [this] { GuardedCall(QStringLiteral("HttpTunnels, THttpTunnel.UploadTimerTimer"), [this] { UploadTimerTimer(); }); });
     Timer->start();
 }
 
@@ -130,7 +113,7 @@ bool THttpTunnel::Connect()
         DownloadRequest->Get();
         return true;
     } catch (const EVeskError& e) {
-        ErrorMessage = "THttpTunnel.Connect, " + QByteArray(e.ClassName()) + ", " + MessageOf(e) + ", " +
+        ErrorMessage = "THttpTunnel.Connect, " + QByteArray(e.ClassName()) + ", " + MessageOf(e).toLatin1() + ", " +
                        StatusText(*DownloadRequest);
         Close();
         return false;
@@ -264,7 +247,7 @@ void THttpTunnel::StartPost()
         ReportException(e, CheckForSendLocation);
         QPointer<THttpTunnel> self(this);
         RaiseDiagnostic("Unexpected Exception:  THttpTunnel.CheckForSend, " + QByteArray(e.ClassName()) + ", " +
-                        MessageOf(e) + ", " + StatusText(*UploadRequest));
+                        MessageOf(e).toLatin1() + ", " + StatusText(*UploadRequest));
         if (!self)
             return;
         UploadState = UploadStopped;

@@ -84,12 +84,6 @@ QString TypeName(const std::exception& error)
 #endif
 }
 
-QString MessageOf(const std::exception& error)
-{
-    if (auto* own = dynamic_cast<const EVeskError*>(&error))
-        return own->GetMessage();
-    return QString::fromLocal8Bit(error.what());
-}
 } // namespace
 
 TMiscDebugWindow* SharedDebugWindow()

@@ -2,6 +2,8 @@
 // The debug window: errors caught where nobody waits for them are written here, one line
 // each. Reports within one 250 ms period reach the memo in a single addition.
 
+#include "Platform/VeskError.h"
+
 #include <QString>
 #include <QWidget>
 #include <exception>
@@ -39,3 +41,22 @@ TMiscDebugWindow* SharedDebugWindow();
 // Writes "Class=<class>, Message=<message>, Location=<location>". Never raises.
 // Errors of the base error type report their own class name; others their C++ type name.
 void ReportException(const std::exception& error, const QString& location);
+
+// Runs a handler that nobody waits for (a wake-up, a response or connection event, a
+// request object's notification, a timer, a menu action): whatever it raises is reported
+// with location, and processing goes on. Nothing reaches the event loop.
+template <class Call>
+void GuardedCall(const QString& location, Call&& call) noexcept
+{
+    CatchEverything(call, [&](const std::exception& error) { ReportException(error, location); });
+}
+
+// Runs an alert listener or the status handler. Their failures are ignored on purpose and
+// without a report: one broken window or display must neither keep an alert from the other
+// windows nor disturb the connection, and a listener failing on every alert would flood the
+// debug window.
+template <class Call>
+void SwallowListenerError(Call&& call) noexcept
+{
+    CatchEverything(call, [](const std::exception&) {});
+}

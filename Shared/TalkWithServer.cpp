@@ -6,12 +6,7 @@
 #include "Shared/WakeMeSoon.h"
 #include "Shared/ZLibStreams.h"
 
-// The tunnel transport is its own unit. When it is in the tree, UseHttpTunnel makes a
-// THttpTunnel(HttpTunnelUrl); without it a tunnel cannot be asked for.
-#if __has_include("Shared/HttpTunnels.h")
 #include "Shared/HttpTunnels.h"
-#define VESK_HAVE_HTTP_TUNNEL 1
-#endif
 
 #include "Platform/Clock.h"
 
@@ -42,27 +37,6 @@ constexpr qsizetype LargeBody = 256 * 1024;
 constexpr qsizetype KeepCapacity = 4 * 1024 * 1024;
 
 const QString DataAvailableLocation = QStringLiteral("TalkWithServer, TTalkWithServer.ServerConnectionDataAvailable");
-
-QByteArray MessageOf(const std::exception& e)
-{
-    if (auto* own = dynamic_cast<const EVeskError*>(&e))
-        return own->GetMessage().toLatin1();
-    return QByteArray(e.what());
-}
-
-// Handlers of the owner run inside our event handlers; nothing they throw may reach the
-// event loop.
-template <typename Call>
-void Guarded(const QString& location, Call&& call)
-{
-    try {
-        call();
-    } catch (const std::exception& e) {
-        ReportException(e, location);
-    } catch (...) {
-        ReportException(EVeskError(QStringLiteral("unknown exception")), location);
-    }
-}
 
 } // namespace
 
@@ -217,11 +191,7 @@ void TTalkWithServer::Connect()
     VESK_ASSERT(State == Starting && !Connection);
 
     if (UseHttpTunnel) {
-#ifdef VESK_HAVE_HTTP_TUNNEL
         Connection = std::make_unique<THttpTunnel>(HttpTunnelUrl);
-#else
-        VESK_ASSERT_MSG(false, "HTTP tunnel not built into this program");
-#endif
     } else if (ConnectionFactory) {
         Connection = ConnectionFactory(ServerAddress);
     } else {
@@ -265,7 +235,7 @@ void TTalkWithServer::ServerConnectionConnected(TGenericServerConnection*)
     Connection->Send(PendingOutput);
     PendingOutput.clear();
     if (OnConnected)
-        Guarded(QStringLiteral("TalkWithServer, TTalkWithServer.ServerConnectionConnected"), [this] { OnConnected(); });
+        GuardedCall(QStringLiteral("TalkWithServer, TTalkWithServer.ServerConnectionConnected"), [this] { OnConnected(); });
 }
 
 void TTalkWithServer::ServerConnectionClosed(TGenericServerConnection* sender)
@@ -286,7 +256,7 @@ void TTalkWithServer::ServerConnectionClosed(TGenericServerConnection* sender)
 void TTalkWithServer::ServerConnectionDiagnostic(TGenericServerConnection*, const QByteArray& text)
 {
     if (OnDiagnostic)
-        Guarded(QStringLiteral("TalkWithServer, TTalkWithServer.ServerConnectionDiagnostic"),
+        GuardedCall(QStringLiteral("TalkWithServer, TTalkWithServer.ServerConnectionDiagnostic"),
                 [this, &text] { OnDiagnostic(text); });
 }
 
@@ -391,7 +361,7 @@ TTalkWithServer::TStep TTalkWithServer::Step()
     } catch (const std::exception& e) {
         // Frames inflated before the failure are still good and are delivered; the failed
         // stream takes all further input and gives nothing.
-        DisconnectReason = "Invalid data from server: " + MessageOf(e);
+        DisconnectReason = "Invalid data from server: " + MessageOf(e).toLatin1();
         ReportException(e, DataAvailableLocation);
         if (Connection)
             Connection->Close();
@@ -471,7 +441,7 @@ void TTalkWithServer::SendGoodResponse(qint32 id, const QByteArray& body)
     }
     if (!callback)
         return;
-    Guarded(QStringLiteral("TTalkWithServer.SendGoodResponse, ") + QString::fromLatin1(DescribeMessage(message)),
+    GuardedCall(QStringLiteral("TTalkWithServer.SendGoodResponse, ") + QString::fromLatin1(DescribeMessage(message)),
             [&] {
                 if (OnResponse)
                     OnResponse(true, body, message);
@@ -481,7 +451,7 @@ void TTalkWithServer::SendGoodResponse(qint32 id, const QByteArray& body)
 
 void TTalkWithServer::SendErrorResponse(const TMessageToServer& message, bool persistent, const TResponseCallback& callback)
 {
-    Guarded(QStringLiteral("TTalkWithServer.SendErrorResponse, ") + QString::fromLatin1(DescribeMessage(message)),
+    GuardedCall(QStringLiteral("TTalkWithServer.SendErrorResponse, ") + QString::fromLatin1(DescribeMessage(message)),
             [&] {
                 if (OnResponse && !persistent)
                     OnResponse(false, QByteArray(), message);
@@ -498,7 +468,7 @@ void TTalkWithServer::Shutdown()
         Compressor->Output.clear();
     QPointer<TTalkWithServer> self(this);
     if (OnDisconnected)
-        Guarded(QStringLiteral("TalkWithServer, TTalkWithServer.Shutdown"), [this] { OnDisconnected(); });
+        GuardedCall(QStringLiteral("TalkWithServer, TTalkWithServer.Shutdown"), [this] { OnDisconnected(); });
     if (!self)
         return;
     // By index: a callback may cancel another one, or send (answered at once: we are closed).

@@ -2,8 +2,6 @@
 
 #include "Shared/MiscDebugWindows.h"
 
-#include "Platform/VeskError.h"
-
 TWakeMeSoon::TWakeMeSoon(QObject* parent) : QObject(parent) {}
 
 // A queued call aimed at this object dies with it, so an undelivered wake-up is dropped.
@@ -26,12 +24,5 @@ void TWakeMeSoon::WndPrc()
         return;
     // A copy: the handler may destroy its owner and with it this object and OnWakeUp.
     const std::function<void()> handler = OnWakeUp;
-    try {
-        handler();
-    } catch (const std::exception& e) {
-        ReportException(e, QStringLiteral("WakeMeSoon, TWakeMeSoon.WndPrc"));
-    } catch (...) {
-        // Nothing may leave through the event loop, whatever was thrown.
-        ReportException(EVeskError(QStringLiteral("Unknown exception")), QStringLiteral("WakeMeSoon, TWakeMeSoon.WndPrc"));
-    }
+    GuardedCall(QStringLiteral("WakeMeSoon, TWakeMeSoon.WndPrc"), handler);
 }

@@ -17,6 +17,8 @@ private Q_SLOTS:
     void ReportLineFormat();
     void ClosedWindowComesBackWithHistory();
     void AssertionNamesFileAndLine();
+    void GuardReportsEveryKindOfThrow();
+    void SwallowedListenerErrorLeavesNoLine();
 };
 
 void TstDebugWindow::FirstReportCreatesAndShowsWindow()
@@ -118,6 +120,45 @@ void TstDebugWindow::AssertionNamesFileAndLine()
     QCOMPARE(SharedDebugWindow()->GetPendingText(),
              QStringLiteral("Class=EAssertionFailed, Message=%1, Location=test").arg(message));
     SharedDebugWindow()->Timer1Timer();
+}
+
+void TstDebugWindow::GuardReportsEveryKindOfThrow()
+{
+    TMiscDebugWindow* window = SharedDebugWindow();
+    window->Timer1Timer();
+    bool ran = false;
+    GuardedCall(QStringLiteral("quiet"), [&] { ran = true; });
+    QVERIFY(ran);
+    QVERIFY(window->GetPendingText().isEmpty());
+    GuardedCall(QStringLiteral("AlertWindowUnit, TAlertForm.X"),
+                [] { throw EZDecompressionError(QStringLiteral("data error")); });
+    QCOMPARE(window->GetPendingText(),
+             QStringLiteral("Class=EZDecompressionError, Message=data error, Location=AlertWindowUnit, TAlertForm.X"));
+    window->Timer1Timer();
+    // A throw of no error class at all is reported too, never dropped.
+    GuardedCall(QStringLiteral("there"), [] { throw 42; });
+    QCOMPARE(window->GetPendingText(), QStringLiteral("Class=EVeskError, Message=Unknown exception, Location=there"));
+    window->Timer1Timer();
+    QCOMPARE(MessageOf(std::runtime_error("plain")), QStringLiteral("plain"));
+    QCOMPARE(MessageOf(EVeskError(QStringLiteral("own"))), QStringLiteral("own"));
+}
+
+void TstDebugWindow::SwallowedListenerErrorLeavesNoLine()
+{
+    TMiscDebugWindow* window = SharedDebugWindow();
+    window->Timer1Timer();
+    int calls = 0;
+    SwallowListenerError([&] {
+        ++calls;
+        throw EVeskError(QStringLiteral("listener"));
+    });
+    SwallowListenerError([&] {
+        ++calls;
+        throw 7;
+    });
+    QCOMPARE(calls, 2);
+    QVERIFY(window->GetPendingText().isEmpty());
+    QVERIFY(!window->Timer1->isActive());
 }
 
 QTEST_MAIN(TstDebugWindow)
