@@ -195,7 +195,7 @@ struct TScriptedRig {
         const qint32 ping = Server.IdOf("ping");
         if (LoginId > 0 && ping > 0) {
             Server.Answer({{LoginId, "SESSION ID\r\nfirst"}, {ping, {}}});
-            QTest::qWaitFor([&] { return Connection->GetStatus() == "Connected!"; });
+            (void)QTest::qWaitFor([&] { return Connection->GetStatus() == "Connected!"; });
         }
     }
     bool Ready() const { return Connection->GetStatus() == "Connected!" && Connection->GetSessionId() == "first"; }
