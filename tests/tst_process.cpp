@@ -72,6 +72,36 @@ bool WaitUntil(const std::function<bool()>& condition, int timeoutMs)
     return true;
 }
 
+// One run of the real program against its own demo server, on its own X server, with every
+// alert window shown side by side.
+struct TDemoRun {
+    explicit TDemoRun(const QStringList& serverArguments)
+        : Server(serverArguments), Client(X, Server.Address())
+    {
+    }
+
+    // Starts the program and waits for its main window; empty when all went well, else why.
+    QByteArray Start()
+    {
+        if (!X.IsRunning())
+            return X.Problem();
+        if (!Server.IsRunning())
+            return Server.Problem();
+        Client.WriteSettings(DemoLayout());
+        if (!Client.Start())
+            return Client.Problem();
+        MainWindow = Client.WaitForMainWindow();
+        if (!MainWindow)
+            return "no main window; windows: " + X.MappedTitles().join(", ").toLatin1();
+        return {};
+    }
+
+    TXSession X;
+    TDemoServer Server;
+    TClientProcess Client;
+    TXSession::TWindowId MainWindow = 0;
+};
+
 } // namespace
 
 class TestProcess : public QObject {
@@ -87,17 +117,15 @@ private Q_SLOTS:
 // (the debug window refuses to close), and then no setting was ever written.
 void TestProcess::closingTheMainWindowEndsTheProgramAndSavesEverything()
 {
-    TXSession x;
-    QVERIFY2(x.IsRunning(), x.Problem().constData());
     // The first connection gets a frame of negative length: an error report, then a
     // reconnect that works.
-    TDemoServer server({"--seed", "5", "--bad-frame", "negative", "--faults-first", "1"});
-    QVERIFY2(server.IsRunning(), server.Problem().constData());
-    TClientProcess client(x, server.Address());
-    client.WriteSettings(DemoLayout());
-    QVERIFY2(client.Start(), client.Problem().constData());
-    const auto mainWindow = client.WaitForMainWindow();
-    QVERIFY2(mainWindow, qPrintable(x.MappedTitles().join(", ")));
+    TDemoRun run({"--seed", "5", "--bad-frame", "negative", "--faults-first", "1"});
+    const QByteArray problem = run.Start();
+    QVERIFY2(problem.isEmpty(), problem.constData());
+    TXSession& x = run.X;
+    TDemoServer& server = run.Server;
+    TClientProcess& client = run.Client;
+    const auto mainWindow = run.MainWindow;
 
     client.Login(mainWindow, QStringLiteral("joe"), QStringLiteral("secret"));
     QVERIFY2(server.WaitForRequests("login", 2, 15000), client.Output().constData());
@@ -138,16 +166,14 @@ void TestProcess::closingTheMainWindowEndsTheProgramAndSavesEverything()
 // answers.
 void TestProcess::aSilentServerMarksEveryWindowStaleUntilTheFeedWorksAgain()
 {
-    TXSession x;
-    QVERIFY2(x.IsRunning(), x.Problem().constData());
     // Each connection answers the login ping and the first periodic one, then nothing.
-    TDemoServer server({"--seed", "9", "--no-ping-replies-after", "2"});
-    QVERIFY2(server.IsRunning(), server.Problem().constData());
-    TClientProcess client(x, server.Address());
-    client.WriteSettings(DemoLayout());
-    QVERIFY2(client.Start(), client.Problem().constData());
-    const auto mainWindow = client.WaitForMainWindow();
-    QVERIFY2(mainWindow, qPrintable(x.MappedTitles().join(", ")));
+    TDemoRun run({"--seed", "9", "--no-ping-replies-after", "2"});
+    const QByteArray problem = run.Start();
+    QVERIFY2(problem.isEmpty(), problem.constData());
+    TXSession& x = run.X;
+    TDemoServer& server = run.Server;
+    TClientProcess& client = run.Client;
+    const auto mainWindow = run.MainWindow;
     client.Login(mainWindow, QStringLiteral("joe"), QStringLiteral("secret"));
 
     // While pings are answered, no window is marked.
@@ -188,15 +214,13 @@ void TestProcess::aZipBombNeitherFillsMemoryNorFreezesTheProgram()
     const int bombMiB = 3072;
     const qint64 peakBoundKiB = 200 * 1024;
 #endif
-    TXSession x;
-    QVERIFY2(x.IsRunning(), x.Problem().constData());
-    TDemoServer server({"--seed", "4", "--zip-bomb", QString::number(bombMiB)});
-    QVERIFY2(server.IsRunning(), server.Problem().constData());
-    TClientProcess client(x, server.Address());
-    client.WriteSettings(DemoLayout());
-    QVERIFY2(client.Start(), client.Problem().constData());
-    const auto mainWindow = client.WaitForMainWindow();
-    QVERIFY2(mainWindow, qPrintable(x.MappedTitles().join(", ")));
+    TDemoRun run({"--seed", "4", "--zip-bomb", QString::number(bombMiB)});
+    const QByteArray problem = run.Start();
+    QVERIFY2(problem.isEmpty(), problem.constData());
+    TXSession& x = run.X;
+    TDemoServer& server = run.Server;
+    TClientProcess& client = run.Client;
+    const auto mainWindow = run.MainWindow;
     const qint64 idleKiB = client.PeakRssKiB();
     client.Login(mainWindow, QStringLiteral("joe"), QStringLiteral("secret"));
     QVERIFY2(server.WaitForRequests("login", 1, 15000), client.Output().constData());
