@@ -1,5 +1,7 @@
 #include "Platform/AsyncSocket.h"
 
+#include "Platform/NumberText.h"
+
 #include <QHostAddress>
 #include <QHostInfo>
 #include <QNetworkProxy>
@@ -59,19 +61,6 @@ TSocks4Reply ParseSocks4Reply(const char* data, qsizetype size)
     reply.Kind = data[1] == Socks4Granted ? TSocks4Reply::Granted : TSocks4Reply::Refused;
     reply.Length = Socks4ReplyLength;
     return reply;
-}
-
-quint16 ParsePortText(const QByteArray& text)
-{
-    if (text.isEmpty() || text.size() > 5)
-        return 0;
-    int value = 0;
-    for (char c : text) {
-        if (c < '0' || c > '9')
-            return 0;
-        value = value * 10 + (c - '0');
-    }
-    return value >= 1 && value <= 65535 ? quint16(value) : 0;
 }
 
 TAsyncSocket::TAsyncSocket(QObject* parent) : QObject(parent) {}

@@ -132,6 +132,3 @@ struct TSocks4Reply {
     qsizetype Length = 0;
 };
 TSocks4Reply ParseSocks4Reply(const char* data, qsizetype size);
-
-// Parses a port given as text: decimal digits, 1 to 65535. Returns 0 for anything else.
-quint16 ParsePortText(const QByteArray& text);

@@ -1,6 +1,7 @@
 #include "Platform/HttpRequest.h"
 
 #include "Platform/VeskError.h"
+#include "Platform/NumberText.h"
 
 #include <QIODevice>
 #include <QNetworkAccessManager>
@@ -107,11 +108,10 @@ void THttpRequest::Start(bool post, QIODevice* body)
 void THttpRequest::ApplyProxy()
 {
     if (!ProxyHost.isEmpty()) {
-        bool ok = false;
-        const uint port = ProxyPort.trimmed().toUInt(&ok);
-        if (!ok || port == 0 || port > 65535)
+        const quint16 port = ParsePortText(ProxyPort);
+        if (port == 0)
             throw EHttpRequestError(QStringLiteral("Bad HTTP proxy port: ") + QString::fromLatin1(ProxyPort));
-        Manager->setProxy(QNetworkProxy(QNetworkProxy::HttpProxy, QString::fromLatin1(ProxyHost), quint16(port),
+        Manager->setProxy(QNetworkProxy(QNetworkProxy::HttpProxy, QString::fromLatin1(ProxyHost), port,
                                         QString::fromLatin1(ProxyUserName), QString::fromLatin1(ProxyPassword)));
         return;
     }
@@ -121,11 +121,10 @@ void THttpRequest::ApplyProxy()
             throw EHttpRequestError(QStringLiteral("SOCKS 4 is not available for HTTP requests; use SOCKS 5"));
         if (level != "5")
             throw EHttpRequestError(QStringLiteral("Unknown SOCKS level: ") + QString::fromLatin1(SocksLevel));
-        bool ok = false;
-        const uint port = SocksPort.trimmed().toUInt(&ok);
-        if (!ok || port == 0 || port > 65535)
+        const quint16 port = ParsePortText(SocksPort);
+        if (port == 0)
             throw EHttpRequestError(QStringLiteral("Bad SOCKS port: ") + QString::fromLatin1(SocksPort));
-        QNetworkProxy proxy(QNetworkProxy::Socks5Proxy, QString::fromLatin1(SocksServer), quint16(port));
+        QNetworkProxy proxy(QNetworkProxy::Socks5Proxy, QString::fromLatin1(SocksServer), port);
         if (SocksAuthentication == TSocksAuthentication::UserCode) {
             proxy.setUser(QString::fromLatin1(SocksUserName));
             proxy.setPassword(QString::fromLatin1(SocksPassword));

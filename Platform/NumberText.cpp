@@ -86,3 +86,16 @@ qint32 WholeNumber(const QByteArray& text, qint32 fallback, bool* ok)
         *ok = true;
     return qint32(value);
 }
+
+quint16 ParsePortText(const QByteArray& text)
+{
+    if (text.isEmpty() || text.size() > 5)
+        return 0;
+    int value = 0;
+    for (char c : text) {
+        if (c < '0' || c > '9')
+            return 0;
+        value = value * 10 + (c - '0');
+    }
+    return value >= 1 && value <= 65535 ? quint16(value) : 0;
+}

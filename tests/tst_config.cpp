@@ -2,6 +2,7 @@
 // Vesk.ini reading and the per-user settings store.
 
 #include "Olvarra/ConfigFile.h"
+#include "Platform/NumberText.h"
 #include "Platform/SettingsStore.h"
 
 #include <QFile>
@@ -16,6 +17,8 @@ private Q_SLOTS:
     void EmptyValueIsNotTheDefault();
     void WholeNumbers_data();
     void WholeNumbers();
+    void PortTexts_data();
+    void PortTexts();
     void FlagIsOnlyExactOne();
     void MissingFileReadsAsEmpty();
     void SettingsKindsAndDefaults();
@@ -96,6 +99,34 @@ void TestConfig::WholeNumbers()
     QFETCH(int, expected);
     const TConfigFile config = TConfigFile::FromText("[General]\nn=" + text + "\n");
     QCOMPARE(config.ReadInteger("General", "n", -99), expected);
+}
+
+// The server address, the SOCKS port and the HTTP proxy port all read a port this one way.
+void TestConfig::PortTexts_data()
+{
+    QTest::addColumn<QByteArray>("text");
+    QTest::addColumn<int>("expected");
+    QTest::newRow("plain") << QByteArray("9339") << 9339;
+    QTest::newRow("lowest") << QByteArray("1") << 1;
+    QTest::newRow("highest") << QByteArray("65535") << 65535;
+    QTest::newRow("leading zeros") << QByteArray("0080") << 80;
+    QTest::newRow("zero") << QByteArray("0") << 0;
+    QTest::newRow("above 16 bits") << QByteArray("65536") << 0;
+    QTest::newRow("six digits") << QByteArray("008080") << 0;
+    QTest::newRow("empty") << QByteArray() << 0;
+    QTest::newRow("blank before") << QByteArray(" 80") << 0;
+    QTest::newRow("blank after") << QByteArray("80 ") << 0;
+    QTest::newRow("sign") << QByteArray("+80") << 0;
+    QTest::newRow("negative") << QByteArray("-80") << 0;
+    QTest::newRow("second colon") << QByteArray("9339:1") << 0;
+    QTest::newRow("hex") << QByteArray("0x50") << 0;
+}
+
+void TestConfig::PortTexts()
+{
+    QFETCH(QByteArray, text);
+    QFETCH(int, expected);
+    QCOMPARE(int(ParsePortText(text)), expected);
 }
 
 void TestConfig::FlagIsOnlyExactOne()

@@ -1,7 +1,8 @@
 #include "ClientSocket.h"
 
-#include "AlertsServer.h"
 #include "Conversation.h"
+#include "ServerLog.h"
+#include "WireFormat.h"
 
 #include <QHostAddress>
 #include <QRandomGenerator>
@@ -22,8 +23,8 @@ QByteArray JsonNumberOrNull(int n) { return n > 0 ? QByteArray::number(n) : QByt
 
 }  // namespace
 
-TClientSocket::TClientSocket(QTcpSocket* socket, TAlertsServer& server)
-    : QObject(&server), Socket(socket), Server(server)
+TClientSocket::TClientSocket(QTcpSocket* socket, TServerState& state, QObject* parent)
+    : QObject(parent), Socket(socket), Server(state)
 {
     Socket->setParent(this);
     connect(Socket, &QTcpSocket::readyRead, this, &TClientSocket::ReadyRead);
@@ -58,7 +59,7 @@ void TClientSocket::ReadyRead()
             break;
         case TMode::PostBody:
             Buffer += piece;
-            if (Buffer.size() >= ContentLength)
+            if (Buffer.size() >= Request.ContentLength)
                 FinishPost();
             break;
         case TMode::TunnelDownload:
@@ -137,52 +138,32 @@ void TClientSocket::Disconnected()
 
 void TClientSocket::HandleHttpHeaders()
 {
-    const qsizetype end = Buffer.indexOf("\r\n\r\n");
-    if (end < 0) {
-        if (Buffer.size() > MaxHeaderBytes)
-            Answer(431, "Request Header Fields Too Large");
+    switch (ReadRequestHead(Buffer, MaxHeaderBytes, Request)) {
+    case THeadResult::Incomplete:
         return;
-    }
-    const QList<QByteArray> lines = Buffer.left(end).split('\n');
-    Buffer.remove(0, end + 4);
-    const QList<QByteArray> requestLine = lines.front().trimmed().split(' ');
-    if (requestLine.size() < 3) {
+    case THeadResult::TooLarge:
+        Answer(431, "Request Header Fields Too Large");
+        return;
+    case THeadResult::Bad:
         Answer(400, "Bad Request");
         return;
+    case THeadResult::Complete:
+        break;
     }
-    Method = requestLine[0];
-    QByteArray target = requestLine[1];
-    // A proxy sends the absolute form: http://host:port/path?query.
-    if (target.startsWith("http://")) {
-        const qsizetype slash = target.indexOf('/', 7);
-        target = slash < 0 ? QByteArray("/") : target.mid(slash);
-    }
-    const qsizetype question = target.indexOf('?');
-    Path = question < 0 ? target : target.left(question);
-    Query = question < 0 ? QByteArray() : target.mid(question + 1);
-    for (qsizetype i = 1; i < lines.size(); ++i) {
-        const QByteArray line = lines[i].trimmed();
-        const qsizetype colon = line.indexOf(':');
-        if (colon > 0 && line.left(colon).trimmed().toLower() == "content-length") {
-            bool ok = false;
-            ContentLength = line.mid(colon + 1).trimmed().toLongLong(&ok);
-            if (!ok || ContentLength < 0)
-                ContentLength = -2;
-        }
-    }
+    const qint64 length = Request.ContentLength;
 
-    if (Method == "GET") {
+    if (Request.Method == "GET") {
         StartTunnel();
-    } else if (Method == "POST") {
-        if (Path != "/upload") {
+    } else if (Request.Method == "POST") {
+        if (Request.Path != "/upload") {
             Answer(404, "Not Found");
-        } else if (ContentLength == -1) {
+        } else if (length == -1) {
             Answer(411, "Length Required");
-        } else if (ContentLength < 0 || ContentLength > MaxPostBody) {
+        } else if (length < 0 || length > MaxPostBody) {
             Answer(413, "Payload Too Large");
         } else {
             Mode = TMode::PostBody;
-            if (Buffer.size() >= ContentLength)
+            if (Buffer.size() >= length)
                 FinishPost();
         }
     } else {
@@ -237,10 +218,10 @@ void TClientSocket::Upload(qint64 sequence, const QByteArray& bytes)
 void TClientSocket::FinishPost()
 {
     Mode = TMode::Done;
-    const QByteArray body = Buffer.left(ContentLength);
+    const QByteArray body = Buffer.left(Request.ContentLength);
     Buffer.clear();
     QByteArray session;
-    for (const auto& [key, value] : ParseUrlForm(Query))
+    for (const auto& [key, value] : ParseUrlForm(Request.Query))
         if (key == "session")
             session = value;
     qint64 sequence = -1;
@@ -259,7 +240,7 @@ void TClientSocket::FinishPost()
     int status = 200;
     int conn = 0;
     std::optional<QByteArray> bytes;
-    TClientSocket* tunnel = nullptr;
+    TTunnelEnd* tunnel = nullptr;
     if (Server.CountPost() <= Server.Options().PostFail) {
         status = 500;
     } else if (!haveSequence || sequence < 0 || !haveBody) {

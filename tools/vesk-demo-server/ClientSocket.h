@@ -2,23 +2,26 @@
 // One accepted TCP connection: a direct conversation, the long GET of a tunnel, or one
 // upload POST.
 
+#include "RequestHead.h"
+#include "ServerState.h"
+
 #include <QObject>
 #include <QTcpSocket>
 
-class TAlertsServer;
 class TConversation;
 
-class TClientSocket : public QObject {
+class TClientSocket : public QObject, public TTunnelEnd {
     Q_OBJECT
 public:
-    TClientSocket(QTcpSocket* socket, TAlertsServer& server);
+    // The state outlives every connection; parent owns this object.
+    TClientSocket(QTcpSocket* socket, TServerState& state, QObject* parent);
     ~TClientSocket() override;
 
     // Tunnel side: the HTTP status for an upload with this sequence number, and applying it
     // (each number once, in order) to the client-to-server stream.
-    int UploadStatus(qint64 sequence) const;
-    void Upload(qint64 sequence, const QByteArray& bytes);
-    int Conn() const { return ConnNumber; }
+    int UploadStatus(qint64 sequence) const override;
+    void Upload(qint64 sequence, const QByteArray& bytes) override;
+    int Conn() const override { return ConnNumber; }
 
 private:
     enum class TMode { Unknown, Conversation, HttpHeaders, PostBody, TunnelDownload, Done };
@@ -35,18 +38,14 @@ private:
     void CloseFromServer();
 
     QTcpSocket* Socket;
-    TAlertsServer& Server;
+    TServerState& Server;
     TMode Mode = TMode::Unknown;
     QByteArray Buffer;
     TConversation* Talk = nullptr;
     int ConnNumber = 0;
     bool CloseLogged = false;
 
-    // HTTP request being read
-    QByteArray Method;
-    QByteArray Path;
-    QByteArray Query;
-    qint64 ContentLength = -1;
+    THttpRequestHead Request;
 
     // tunnel
     QByteArray TunnelId;

@@ -1,5 +1,7 @@
 #include "Conversation.h"
 
+#include "ServerLog.h"
+
 #include <QRandomGenerator>
 #include <QTime>
 #include <cmath>

@@ -1,5 +1,5 @@
 #pragma once
-// Everything the command line can set, and the two log streams.
+// Everything the command line can set.
 
 #include "MarketData.h"
 
@@ -53,7 +53,3 @@ struct TServerOptions {
     }
 };
 
-// One line on stdout, flushed at once: tests read it while the server runs.
-void LogLine(const QByteArray& line);
-// A problem worth telling whoever runs the server; stderr.
-void LogProblem(const QByteArray& line);

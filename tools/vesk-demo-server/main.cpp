@@ -2,6 +2,7 @@
 // TCP and over the HTTP tunnel, with made-up market data, and logs every request it reads.
 
 #include "AlertsServer.h"
+#include "ServerLog.h"
 #include "ServerOptions.h"
 
 #include <QCommandLineParser>
