@@ -6,7 +6,8 @@
 // destroyed anyway (tests do it) leaves behind a listener that notices it is gone and does
 // nothing.
 
-#include "Olvarra/AlertRecords.h"
+#include "Olvarra/DisplayKinds.h"
+#include "Olvarra/QuickStrikeExcludeList.h"
 
 #include <QByteArray>
 #include <QStringList>
@@ -14,36 +15,12 @@
 #include <memory>
 
 class TAlertGridBase;
+class TWexTopListFullGrid;
 class TConfigFile;
 class TMainConnection;
 class QMenu;
 class QTimer;
 class QAction;
-
-enum TAlertDisplayKind : quint8 {
-    dkQuickStrike = 0,
-    dkBollinger = 1,
-    dkSymbolOnly = 2,
-    dkPointsList = 3,
-    dkSimpleList = 4,
-    dkRookList = 5,
-    dkWexTopList = 6,
-    dkTamberList = 7,
-};
-
-// The process-wide QuickStrike exclusion list: sorted ignoring letter case, no duplicates
-// (letter case ignored); the first spelling added is kept.
-class TQuickStrikeExcludeList {
-public:
-    void Clear() { Items.clear(); }
-    void Add(const QByteArray& symbol);
-    bool Contains(const QByteArray& symbol) const;
-    const QList<QByteArray>& GetItems() const { return Items; }
-
-private:
-    QList<QByteArray> Items;
-};
-TQuickStrikeExcludeList& QuickStrikeExcludeList();
 
 class TAlertForm : public QWidget {
     Q_OBJECT
@@ -69,7 +46,7 @@ public:
     QWidget* GetGrid() const;
 
     // The message key of the QuickStrike extra column.
-    const QByteArray& GetExtraColumnKey() const { return ExtraColumnKey; }
+    const QByteArray& GetExtraColumnKey() const;
     // Symbols of the Bollinger rows, sorted ignoring letter case.
     QList<QByteArray> GetBollingerSymbols() const;
 
@@ -114,15 +91,14 @@ protected:
 
 private:
     void FormCreate(TMainConnection& connection);
-    bool IsOwnCategory(const QByteArray& body) const;
-    void HandleFields(const tHashTable& fields);
-    void BollingerUpdate(const tHashTable& fields);
+    // Names the action and runs its handler under GuardedCall, reported as handlerName.
+    void AddGuardedAction(QAction* action, const char* name, const char* handlerName, void (TAlertForm::*handler)());
+    TWexTopListFullGrid* TopListGrid() const;
 
     struct TImpl;
     std::unique_ptr<TImpl> Impl;
     QByteArray Subscription;
     QByteArray Suffix;
-    QByteArray ExtraColumnKey = "sma_divergence";
     TAlertDisplayKind DisplayKind = dkQuickStrike;
 
     QTimer* ExpireBollingersTimer = nullptr;

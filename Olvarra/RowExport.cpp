@@ -86,3 +86,15 @@ bool WriteCsvFile(const QString& path, const TRowTable& table, QString* error)
     }
     return true;
 }
+
+QString ProposedCsvName(const QString& caption)
+{
+    QString name = caption;
+    static const QString unsafe = QStringLiteral("/\\:*?\"<>|");
+    for (QChar& c : name)
+        if (unsafe.contains(c) || c.unicode() < 32)
+            c = QLatin1Char('_');
+    if (name.trimmed().isEmpty())
+        name = QStringLiteral("Alerts");
+    return name + QStringLiteral(".csv");
+}

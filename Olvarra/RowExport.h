@@ -20,3 +20,6 @@ QByteArray CsvBytes(const TRowTable& table);
 // Writes CsvBytes(table) to path all at once or not at all (QSaveFile). False with a reason
 // when it could not.
 bool WriteCsvFile(const QString& path, const TRowTable& table, QString* error = nullptr);
+// "<caption>.csv" with what a file name cannot hold replaced by "_"; "Alerts.csv" for a blank
+// caption.
+QString ProposedCsvName(const QString& caption);
