@@ -7,18 +7,11 @@
 #include "Platform/VeskError.h"
 #include "Shared/ColorTools.h"
 
-#include <QHash>
 #include <QPainter>
 #include <cmath>
-#include <limits>
+#include <algorithm>
 
 namespace {
-
-// LastSortTime before any list was sorted: so long ago that the first list is shown at once.
-constexpr qint64 LongPast = std::numeric_limits<qint64>::min();
-
-// A new order is shown at most this often, unless the user asks or the window says otherwise.
-constexpr qint64 SortIntervalMs = 30'000;
 
 // A price spike at or above this is highlighted and sounded.
 constexpr double SpikeThreshold = 7;
@@ -125,7 +118,7 @@ std::vector<QByteArray> SplitColumnItems(QByteArray text)
 } // namespace
 
 TWexTopListFullGrid::TWexTopListFullGrid(QWidget* owner)
-    : TAlertGridBase(RequireOwner(owner), 1, true), LastSortTime(LongPast)
+    : TAlertGridBase(RequireOwner(owner), 1, true)
 {
     TextColor = clWhite;
     SetRowCount(2);
@@ -189,100 +182,42 @@ void TWexTopListFullGrid::FontChanged()
 }
 
 // ---------------------------------------------------------------------------------------------
-// Receiving and showing lists
+// Receiving and showing lists: the rule is TWexTopListOrder's; the grid shows what it decides
 
 void TWexTopListFullGrid::SetEntries(const TWexTopListEntries& list)
 {
-    PendingEntries = list;
-    SortPending = true;
-
-    bool sameOrder = PendingEntries.size() == DisplayedEntries.size();
-    for (size_t i = 0; sameOrder && i < PendingEntries.size(); ++i)
-        sameOrder = PendingEntries[i].Symbol == DisplayedEntries[i].Symbol;
-
-    if (sameOrder)
-        ApplyPending(); // nothing moves, so even a frozen grid shows the new values
-    else if (TimeToSort())
-        SortNow();
+    if (Order.SetEntries(list))
+        ShowApplied();
     else
-        UpdateInPlace();
-}
-
-bool TWexTopListFullGrid::TimeToSort() const
-{
-    if (!SortPending || Frozen)
-        return false;
-    if (IgnoreSortTimer || LastSortTime == LongPast)
-        return true;
-    return Clock().MonotonicMs() - LastSortTime > SortIntervalMs;
+        InvalidateGrid(); // values changed in place, and the missing symbols colour the header
 }
 
 void TWexTopListFullGrid::SortNow()
 {
-    if (!SortPending)
-        return;
-    ApplyPending();
-    LastSortTime = Clock().MonotonicMs();
+    if (Order.SortNow())
+        ShowApplied();
 }
 
 void TWexTopListFullGrid::SortTimerTick()
 {
-    if (TimeToSort())
-        SortNow();
+    if (Order.SortTimerTick())
+        ShowApplied();
 }
 
 void TWexTopListFullGrid::SetFrozen(bool flag)
 {
-    if (flag == Frozen)
+    bool shown = false;
+    if (!Order.SetFrozen(flag, shown))
         return;
-    Frozen = flag;
     InvalidateGrid(); // the header colour changes
-    LastSortTime = LongPast;
-    SortTimerTick();
+    if (shown)
+        ShowApplied();
 }
 
-void TWexTopListFullGrid::UpdateInPlace()
+void TWexTopListFullGrid::ShowApplied()
 {
-    MissingCount = 0;
-    MissingText.clear();
-
-    QHash<QByteArray, size_t> onScreen;
-    onScreen.reserve(qsizetype(DisplayedEntries.size()));
-    for (size_t i = 0; i < DisplayedEntries.size(); ++i) {
-        const QByteArray key = DisplayedEntries[i].Symbol.toLower();
-        if (!onScreen.contains(key))
-            onScreen.insert(key, i);
-    }
-
-    for (const TWexTopListEntry& entry : PendingEntries) {
-        const auto found = onScreen.constFind(entry.Symbol.toLower());
-        if (found != onScreen.constEnd()) {
-            DisplayedEntries[found.value()] = entry;
-            continue;
-        }
-        ++MissingCount;
-        if (MissingCount == 1) {
-            MissingText = entry.Symbol;
-        } else if (MissingCount <= 5) {
-            MissingText += ", ";
-            MissingText += entry.Symbol;
-        }
-    }
-    if (MissingCount > 5)
-        MissingText += " and " + QByteArray::number(MissingCount - 5) + " more";
-
-    InvalidateGrid();
-}
-
-void TWexTopListFullGrid::ApplyPending()
-{
-    SortPending = false;
-    MissingCount = 0;
-    MissingText.clear();
-    DisplayedEntries = PendingEntries;
-
     SelectionEventsEnabled = false;
-    SetRowCount(int(std::max<size_t>(1, DisplayedEntries.size())) + 1);
+    SetRowCount(int(std::max<size_t>(1, GetDisplayedEntries().size())) + 1);
     SelectionEventsEnabled = true;
     InvalidateGrid();
 
@@ -291,10 +226,10 @@ void TWexTopListFullGrid::ApplyPending()
     const int r = Row();
     if (r < 1)
         return; // nothing selected: nothing to keep, and the reader's scroll position stays
-    if (size_t(r - 1) >= DisplayedEntries.size()) {
+    if (size_t(r - 1) >= GetDisplayedEntries().size()) {
         LastLinkedSymbol.clear();
         SetTopRow(1);
-    } else if (DisplayedEntries[size_t(r - 1)].Symbol != LastLinkedSymbol) {
+    } else if (GetDisplayedEntries()[size_t(r - 1)].Symbol != LastLinkedSymbol) {
         SetRow(-1);
         LastLinkedSymbol.clear();
         SetTopRow(1);
@@ -309,7 +244,7 @@ bool TWexTopListFullGrid::SelectCell(int col, int row)
     if (!SelectionEventsEnabled)
         return true;
     try {
-        const QByteArray symbol = ShowsEntry(row) ? DisplayedEntries[size_t(row - 1)].Symbol : QByteArray();
+        const QByteArray symbol = ShowsEntry(row) ? GetDisplayedEntries()[size_t(row - 1)].Symbol : QByteArray();
         if (symbol != LastLinkedSymbol && !symbol.isEmpty() && symbol != "-") {
             LastLinkedSymbol = symbol;
             SendSymbol(symbol);
@@ -329,7 +264,7 @@ void TWexTopListFullGrid::DrawCell(QPainter& canvas, int col, int row, const QRe
     const int k = LogicalColumn(col);
     const bool hasEntry = !fixed && ShowsEntry(row);
     // A copy: the sound handler is outside code and the row list must not change under us.
-    const TWexTopListEntry entry = hasEntry ? DisplayedEntries[size_t(row - 1)] : TWexTopListEntry();
+    const TWexTopListEntry entry = hasEntry ? GetDisplayedEntries()[size_t(row - 1)] : TWexTopListEntry();
     const bool headerLike = fixed || (hasEntry && entry.Symbol == "-");
 
     // A spike sounds once when its cell turns yellow; painting it below the threshold re-arms.
@@ -341,7 +276,7 @@ void TWexTopListFullGrid::DrawCell(QPainter& canvas, int col, int row, const QRe
     TColor text;
     if (headerLike) {
         text = clBlack;
-        background = Frozen ? FrozenHeaderColor : MissingCount > 0 ? MissingHeaderColor : NormalHeaderColor;
+        background = GetFrozen() ? FrozenHeaderColor : GetMissingCount() > 0 ? MissingHeaderColor : NormalHeaderColor;
     } else if (k == lcSymbol || k == lcVolRate) {
         text = clWhite;
         background = hasEntry ? VolRateColor(entry.VolRate) : clBlack;
@@ -409,7 +344,7 @@ void TWexTopListFullGrid::ShownRange(qsizetype& first, qsizetype& count) const
 
 TCellContent TWexTopListFullGrid::DataCellContent(int col, qsizetype index, const TCellText& cell) const
 {
-    const TWexTopListEntry& entry = DisplayedEntries[size_t(index)];
+    const TWexTopListEntry& entry = GetDisplayedEntries()[size_t(index)];
     const int k = LogicalColumn(col);
     if (entry.Symbol == "-") {
         // A divider row shows the captions.

@@ -4,13 +4,12 @@
 // cells, dot gauges for new highs and lows and a price-spike highlight that plays the
 // price-spike sound.
 //
-// A new order is shown at most every 30 seconds (at once when the user asks, always when the
-// window ignores the sort timer, never by time while frozen). In between the rows on screen
-// keep their places while their values are updated, and the symbols that are new in the
-// server's list are named as missing, so that rows do not jump under the reader's eyes.
+// When a newer list replaces the one on screen is the rule of TWexTopListOrder (the 30-second
+// deferred re-sort, freezing, missing symbols); the grid forwards to it and shows the result.
 
 #include "Olvarra/AlertGridBase.h"
 #include "Olvarra/AlertRecords.h"
+#include "Olvarra/WexTopListOrder.h"
 
 #include <QByteArray>
 #include <QImage>
@@ -50,29 +49,23 @@ public:
     void SetColumns(const QByteArray& text);
     const std::vector<qint32>& GetColumnMap() const { return ColumnMap; }
 
-    // A new list from the server: shown at once when it has the displayed symbols in the
-    // displayed order or when it is time to sort; otherwise its values are copied over the
-    // displayed rows of the same symbols and the list waits.
+    // The list rule (TWexTopListOrder) decides which list shows; the grid shows it.
     void SetEntries(const TWexTopListEntries& list);
-    // Shows the waiting list now, also while frozen.
     void SortNow();
     // Called every second by the window.
     void SortTimerTick();
-    // Freezing keeps order and membership until unfrozen (or SortNow); unfreezing shows a
-    // waiting list at once.
     void SetFrozen(bool flag);
-    bool TimeToSort() const;
+    bool TimeToSort() const { return Order.TimeToSort(); }
 
-    bool GetFrozen() const { return Frozen; }
-    bool GetSortPending() const { return SortPending; }
-    qint32 GetMissingCount() const { return MissingCount; }
-    // Up to five missing symbols joined by ", ", then " and <n> more".
-    const QByteArray& GetMissingText() const { return MissingText; }
-    bool GetIgnoreSortTimer() const { return IgnoreSortTimer; }
-    void SetIgnoreSortTimer(bool on) { IgnoreSortTimer = on; }
+    bool GetFrozen() const { return Order.GetFrozen(); }
+    bool GetSortPending() const { return Order.GetSortPending(); }
+    qint32 GetMissingCount() const { return Order.GetMissingCount(); }
+    const QByteArray& GetMissingText() const { return Order.GetMissingText(); }
+    bool GetIgnoreSortTimer() const { return Order.GetIgnoreSortTimer(); }
+    void SetIgnoreSortTimer(bool on) { Order.SetIgnoreSortTimer(on); }
 
-    const TWexTopListEntries& GetDisplayedEntries() const { return DisplayedEntries; }
-    const TWexTopListEntries& GetPendingEntries() const { return PendingEntries; }
+    const TWexTopListEntries& GetDisplayedEntries() const { return Order.GetDisplayedEntries(); }
+    const TWexTopListEntries& GetPendingEntries() const { return Order.GetPendingEntries(); }
     const QByteArray& GetLastLinkedSymbol() const { return LastLinkedSymbol; }
     const QList<QByteArray>& GetSpikingSymbols() const { return SpikingSymbols; }
 
@@ -80,7 +73,7 @@ public:
     static QString Caption(int logical);
 
     // Taken out: the displayed rows. The rows shown are the selected row when there is one.
-    qsizetype EntryCount() const override { return qsizetype(DisplayedEntries.size()); }
+    qsizetype EntryCount() const override { return qsizetype(GetDisplayedEntries().size()); }
     QString HeaderCaption(int col) const override { return Caption(LogicalColumn(col)); }
     void ShownRange(qsizetype& first, qsizetype& count) const override;
 
@@ -96,22 +89,15 @@ private:
         QImage Small; // the shrunk result that is drawn
     };
 
-    void ApplyPending();
-    void UpdateInPlace();
+    // After a list was shown: row count, and the selection kept or dropped.
+    void ShowApplied();
     void MeasureColumns();
     int LogicalColumn(int col) const;
-    bool ShowsEntry(int row) const { return row >= 1 && size_t(row - 1) < DisplayedEntries.size(); }
+    bool ShowsEntry(int row) const { return row >= 1 && size_t(row - 1) < GetDisplayedEntries().size(); }
     static TCellContent ValueContent(const TWexTopListEntry& entry, int logical, const TCellText& cell);
     void DrawDot(QPainter& canvas, double v, TColor colour, TColor background, TDotImages& images);
 
-    TWexTopListEntries DisplayedEntries;
-    TWexTopListEntries PendingEntries;
-    bool SortPending = false;
-    qint32 MissingCount = 0;
-    QByteArray MissingText;
-    bool IgnoreSortTimer = false;
-    bool Frozen = false;
-    qint64 LastSortTime; // Clock().MonotonicMs() of the last SortNow
+    TWexTopListOrder Order;
     TDotImages NewHighDotImages;
     TDotImages NewLowDotImages;
     std::vector<qint32> ColumnMap;

@@ -1,6 +1,6 @@
 // labels: windows grids
-// The alert window: configuration, the list rule of each kind, the Bollinger keyed update and
-// expiry, the exclusion list, Clear Window and the full top list menu.
+// The alert window: configuration, the list rule of each kind, the hand-over of the Bollinger
+// list, the exclusion list, Clear Window and the full top list menu.
 
 #include "Olvarra/AlertWindowUnit.h"
 #include "Olvarra/BollingerGrid.h"
@@ -95,9 +95,7 @@ private Q_SLOTS:
     void NewestFirstListsAndCaps();
     void PointsListIsReplacedWhole();
     void ExclusionList();
-    void BollingerOrder();
-    void BollingerDeleteAndOtherActions();
-    void BollingerExpiry();
+    void BollingerHandOver();
     void ClearWindow();
     void RightClickOpensTheWindowMenu();
     void WexMenuFollowsTheGrid();
@@ -286,105 +284,47 @@ void TestAlertWindow::ExclusionList()
     QCOMPARE(Rows(*strike), (TSymbols{"MSFT", "IBM"}));
 }
 
-void TestAlertWindow::BollingerOrder()
-{
-    auto window = MakeWindow("display=set\n");
-    auto add = [&](const QByteArray& symbol, const QByteArray& dist) {
-        window->HandleAlertMessage(Alert("", "action=add&symbol=" + symbol + "&dist_from_bb=" + dist + "&last=5"));
-    };
-    add("IBM", "-3");
-    add("MSFT", "2");
-    add("AAPL", "3");
-    QCOMPARE(Rows(*window), (TSymbols{"AAPL", "IBM", "MSFT"}));
-    add("MSFT", "5");
-    QCOMPARE(Rows(*window), (TSymbols{"MSFT", "AAPL", "IBM"}));
-    add("MSFT", "-0.5"); // down to the bottom
-    add("AAPL", "1");    // down past a larger distance
-    QCOMPARE(Rows(*window), (TSymbols{"IBM", "AAPL", "MSFT"}));
-    add("ZZ", "1");
-    add("AB", "-1");
-    add("ZZ", "3"); // up, past rows of its old distance
-    QCOMPARE(Rows(*window), (TSymbols{"IBM", "ZZ", "AAPL", "AB", "MSFT"}));
-    QCOMPARE(window->GetBollingerSymbols(), (TSymbols{"AAPL", "AB", "IBM", "MSFT", "ZZ"}));
-
-    // A missing distance goes to the top and is never passed: later rows stop above it.
-    auto gaps = MakeWindow("display=set\n");
-    for (const char* fields : {"symbol=B&dist_from_bb=1", "symbol=NONE", "symbol=C&dist_from_bb=9",
-                               "symbol=A&dist_from_bb=0.5"})
-        gaps->HandleAlertMessage(Alert("", QByteArray("action=add&") + fields));
-    QCOMPARE(Rows(*gaps), (TSymbols{"C", "A", "NONE", "B"}));
-    gaps->HandleAlertMessage(Alert("", "action=add&symbol=B&dist_from_bb=x"));
-    QCOMPARE(Rows(*gaps), (TSymbols{"B", "C", "A", "NONE"}));
-}
-
-void TestAlertWindow::BollingerDeleteAndOtherActions()
-{
-    auto window = MakeWindow("display=set\n");
-    auto* grid = GridOf<TBollingerGrid>(*window);
-    for (const char* s : {"A", "B", "C"})
-        window->HandleAlertMessage(Alert("", QByteArray("action=add&dist_from_bb=1&symbol=") + s));
-    TBollingerEntries shown = grid->GetEntries();
-    window->HandleAlertMessage(Alert("", "action=delete&symbol=NEVER"));
-    window->HandleAlertMessage(Alert("", "action=delete&symbol=b")); // rows match exact case
-    QVERIFY(SameList(shown, grid->GetEntries()));
-
-    window->HandleAlertMessage(Alert("", "action=delete&symbol=B"));
-    QCOMPARE(Rows(*window), (TSymbols{"A", "C"}));
-    QCOMPARE(window->GetBollingerSymbols(), (TSymbols{"A", "C"}));
-
-    // Another action, or none, changes nothing but hands the list over again.
-    for (const char* fields : {"action=remove&symbol=A", "symbol=C&dist_from_bb=7"}) {
-        shown = grid->GetEntries();
-        window->HandleAlertMessage(Alert("", fields));
-        QVERIFY(!SameList(shown, grid->GetEntries()));
-    }
-    QCOMPARE(Rows(*window), (TSymbols{"A", "C"}));
-    QCOMPARE(grid->GetEntries()[1].DistFromBB, 1.0);
-
-    // The symbol set ignores case, the rows do not: "c" is a second row under one set entry.
-    window->HandleAlertMessage(Alert("", "action=add&symbol=c&dist_from_bb=1"));
-    QCOMPARE(Rows(*window), (TSymbols{"A", "C", "c"}));
-    window->HandleAlertMessage(Alert("", "action=delete&symbol=c"));
-    window->HandleAlertMessage(Alert("", "action=delete&symbol=A"));
-    QCOMPARE(Rows(*window), (TSymbols{"C"}));
-    QVERIFY(window->GetBollingerSymbols().isEmpty());
-}
-
-void TestAlertWindow::BollingerExpiry()
+// The Bollinger rule itself is tested without a widget (tst_listrules); here the window reads
+// the alert's fields into it and hands the grid the list only when something is to be shown.
+void TestAlertWindow::BollingerHandOver()
 {
     TManualClock clock;
     TScopedClock scoped(&clock);
     auto window = MakeWindow("display=set\n");
     auto* grid = GridOf<TBollingerGrid>(*window);
-    auto add = [&](const QByteArray& symbol, const QByteArray& dist) {
-        window->HandleAlertMessage(Alert("", "action=add&symbol=" + symbol + "&dist_from_bb=" + dist));
-    };
-    add("OLD", "3");
-    clock.Advance(60'000);
-    add("NEW", "2");
-    clock.Advance(59'999);
-    const TBollingerEntries shown = grid->GetEntries();
-    window->ExpireBollingersTimerTimer();
-    QVERIFY(SameList(shown, grid->GetEntries())); // nothing expired: no hand-over, no repaint
+    for (const char* fields : {"symbol=IBM&dist_from_bb=-3&last=5", "symbol=MSFT&dist_from_bb=2",
+                               "symbol=AAPL&dist_from_bb=3", "symbol=NONE"})
+        window->HandleAlertMessage(Alert("", QByteArray("action=add&") + fields));
+    QCOMPARE(Rows(*window), (TSymbols{"NONE", "AAPL", "IBM", "MSFT"}));
+    QCOMPARE(grid->GetEntries()[2].Last, 5.0);
+    QCOMPARE(window->GetBollingerSymbols(), (TSymbols{"AAPL", "IBM", "MSFT", "NONE"}));
 
-    clock.Advance(1); // two minutes since OLD's add
-    window->ExpireBollingersTimerTimer();
-    QCOMPARE(Rows(*window), (TSymbols{"NEW"}));
-    QCOMPARE(window->GetBollingerSymbols(), (TSymbols{"NEW"}));
+    TBollingerEntries shown = grid->GetEntries();
+    window->HandleAlertMessage(Alert("", "action=delete&symbol=NEVER"));
+    window->HandleAlertMessage(Alert("", "action=delete&symbol=ibm")); // rows match exact case
+    QVERIFY(SameList(shown, grid->GetEntries()));
+    window->HandleAlertMessage(Alert("", "action=delete&symbol=IBM"));
+    QCOMPARE(Rows(*window), (TSymbols{"NONE", "AAPL", "MSFT"}));
 
-    // A repeated add restarts the life; a wall-clock jump changes nothing.
-    clock.Advance(30'000);
-    add("NEW", "2");
-    clock.SetLocal(clock.LocalNow().addSecs(3600));
+    // Another action, or none, changes nothing but hands the list over again.
+    for (const char* fields : {"action=remove&symbol=AAPL", "symbol=MSFT&dist_from_bb=7"}) {
+        shown = grid->GetEntries();
+        window->HandleAlertMessage(Alert("", fields));
+        QVERIFY(!SameList(shown, grid->GetEntries()));
+    }
+    QCOMPARE(Rows(*window), (TSymbols{"NONE", "AAPL", "MSFT"}));
+
+    // A tick that expires nothing hands nothing over; the window's own timer expires rows
+    // (sped up: no test waits a second).
     clock.Advance(119'999);
+    shown = grid->GetEntries();
     window->ExpireBollingersTimerTimer();
-    QCOMPARE(Rows(*window), (TSymbols{"NEW"}));
-
-    // The window's own timer runs the same handler (sped up: no test waits a second).
+    QVERIFY(SameList(shown, grid->GetEntries()));
     clock.Advance(1);
     window->GetExpireBollingersTimer()->start(0);
     QTRY_VERIFY_WITH_TIMEOUT(Rows(*window).isEmpty(), 2000);
     QCOMPARE(grid->RowCount(), 2);
+    QVERIFY(window->GetBollingerSymbols().isEmpty());
 }
 
 void TestAlertWindow::ClearWindow()

@@ -1,0 +1,278 @@
+// labels: windows toplist
+// The list rules without any widget: the Bollinger list (order by distance, one row per
+// symbol, two-minute expiry) and the full top list's ordering (deferred re-sort, freezing,
+// missing symbols).
+
+#include "Olvarra/BollingerList.h"
+#include "Olvarra/WexTopListOrder.h"
+#include "Platform/Clock.h"
+
+#include <QtTest>
+
+namespace {
+
+using TSymbols = QList<QByteArray>;
+
+// "" for a missing distance.
+TBollingerEntry Bollinger(const QByteArray& symbol, const QByteArray& dist = "")
+{
+    TBollingerEntry e;
+    e.Symbol = symbol;
+    bool ok = false;
+    const double d = dist.toDouble(&ok);
+    e.DistFromBB = ok ? d : NaN;
+    e.Received = Clock().MonotonicMs();
+    return e;
+}
+
+TSymbols Rows(const TBollingerList& list)
+{
+    const TBollingerEntries rows = list.Snapshot();
+    TSymbols out;
+    for (qsizetype i = 0; i < rows.size(); ++i)
+        out.append(rows[i].Symbol);
+    return out;
+}
+
+TWexTopListEntries List(std::initializer_list<const char*> symbols, double last = 10)
+{
+    TWexTopListEntries list;
+    for (const char* s : symbols) {
+        TWexTopListEntry e;
+        e.Symbol = s;
+        e.Last = last;
+        list.push_back(e);
+    }
+    return list;
+}
+
+TSymbols Symbols(const TWexTopListEntries& list)
+{
+    TSymbols out;
+    for (const TWexTopListEntry& e : list)
+        out << e.Symbol;
+    return out;
+}
+
+} // namespace
+
+class TestListRules : public QObject {
+    Q_OBJECT
+private Q_SLOTS:
+    // ---- the Bollinger list ----------------------------------------------------------------
+
+    void BollingerOrder()
+    {
+        TBollingerList list;
+        auto add = [&](const QByteArray& symbol, const QByteArray& dist) { list.Add(Bollinger(symbol, dist)); };
+        add("IBM", "-3");
+        add("MSFT", "2");
+        add("AAPL", "3");
+        QCOMPARE(Rows(list), (TSymbols{"AAPL", "IBM", "MSFT"}));
+        add("MSFT", "5");
+        QCOMPARE(Rows(list), (TSymbols{"MSFT", "AAPL", "IBM"}));
+        add("MSFT", "-0.5"); // down to the bottom
+        add("AAPL", "1");    // down past a larger distance
+        QCOMPARE(Rows(list), (TSymbols{"IBM", "AAPL", "MSFT"}));
+        add("ZZ", "1");
+        add("AB", "-1");
+        add("ZZ", "3"); // up, past rows of its old distance
+        QCOMPARE(Rows(list), (TSymbols{"IBM", "ZZ", "AAPL", "AB", "MSFT"}));
+        QCOMPARE(list.Symbols(), (TSymbols{"AAPL", "AB", "IBM", "MSFT", "ZZ"}));
+
+        // A missing distance goes to the top and is never passed: later rows stop above it.
+        TBollingerList gaps;
+        gaps.Add(Bollinger("B", "1"));
+        gaps.Add(Bollinger("NONE"));
+        gaps.Add(Bollinger("C", "9"));
+        gaps.Add(Bollinger("A", "0.5"));
+        QCOMPARE(Rows(gaps), (TSymbols{"C", "A", "NONE", "B"}));
+        gaps.Add(Bollinger("B", "x"));
+        QCOMPARE(Rows(gaps), (TSymbols{"B", "C", "A", "NONE"}));
+    }
+
+    void BollingerDeleteAndOtherActions()
+    {
+        TBollingerList list;
+        for (const char* s : {"A", "B", "C"})
+            QVERIFY(list.Apply("add", Bollinger(s, "1")));
+        QVERIFY(!list.Apply("delete", Bollinger("NEVER")));
+        QVERIFY(!list.Apply("delete", Bollinger("b"))); // rows match exact case
+        QCOMPARE(Rows(list), (TSymbols{"A", "B", "C"}));
+
+        QVERIFY(list.Apply("delete", Bollinger("B")));
+        QCOMPARE(Rows(list), (TSymbols{"A", "C"}));
+        QCOMPARE(list.Symbols(), (TSymbols{"A", "C"}));
+
+        // Another action, or none, changes nothing but is shown again.
+        QVERIFY(list.Apply("remove", Bollinger("A")));
+        QVERIFY(list.Apply("", Bollinger("C", "7")));
+        QCOMPARE(Rows(list), (TSymbols{"A", "C"}));
+        QCOMPARE(list.Snapshot()[1].DistFromBB, 1.0);
+
+        // The symbol set ignores case, the rows do not: "c" is a second row under one set entry.
+        list.Add(Bollinger("c", "1"));
+        QCOMPARE(Rows(list), (TSymbols{"A", "C", "c"}));
+        QVERIFY(list.Delete("c"));
+        QVERIFY(list.Delete("A"));
+        QCOMPARE(Rows(list), (TSymbols{"C"}));
+        QVERIFY(list.Symbols().isEmpty());
+    }
+
+    void BollingerExpiry()
+    {
+        TManualClock clock;
+        TScopedClock scoped(&clock);
+        TBollingerList list;
+        list.Add(Bollinger("OLD", "3"));
+        clock.Advance(60'000);
+        list.Add(Bollinger("NEW", "2"));
+        clock.Advance(59'999);
+        QVERIFY(!list.Expire(clock.MonotonicMs())); // nothing expired: nothing to show again
+
+        clock.Advance(1); // two minutes since OLD's add
+        QVERIFY(list.Expire(clock.MonotonicMs()));
+        QCOMPARE(Rows(list), (TSymbols{"NEW"}));
+        QCOMPARE(list.Symbols(), (TSymbols{"NEW"}));
+
+        // A repeated add restarts the life; a wall-clock jump changes nothing.
+        clock.Advance(30'000);
+        list.Add(Bollinger("NEW", "2"));
+        clock.SetLocal(clock.LocalNow().addSecs(3600));
+        clock.Advance(119'999);
+        QVERIFY(!list.Expire(clock.MonotonicMs()));
+        QCOMPARE(Rows(list), (TSymbols{"NEW"}));
+        clock.Advance(1);
+        QVERIFY(list.Expire(clock.MonotonicMs()));
+        QCOMPARE(list.size(), 0);
+    }
+
+    // ---- the full top list's order ---------------------------------------------------------
+
+    void FirstAndSameOrderListsShownAtOnce()
+    {
+        TManualClock clock;
+        TScopedClock scoped(&clock);
+        TWexTopListOrder order;
+        QVERIFY(order.SetEntries(List({"IBM", "MSFT", "AAPL"})));
+        QCOMPARE(Symbols(order.GetDisplayedEntries()), (TSymbols{"IBM", "MSFT", "AAPL"}));
+        QVERIFY(!order.GetSortPending());
+
+        // One second later, same order with new values: shown, even while frozen.
+        clock.Advance(1000);
+        bool shown = true;
+        QVERIFY(order.SetFrozen(true, shown));
+        QVERIFY(!shown);
+        QVERIFY(order.SetEntries(List({"IBM", "MSFT", "AAPL"}, 11)));
+        QVERIFY(!order.GetSortPending());
+        QCOMPARE(order.GetDisplayedEntries()[2].Last, 11.0);
+        QVERIFY(order.GetMissingText().isEmpty());
+
+        // An empty list replaces the rows.
+        QVERIFY(order.SetFrozen(false, shown));
+        QVERIFY(!order.SetFrozen(false, shown));
+        QVERIFY(order.SetEntries({}));
+        QVERIFY(order.GetDisplayedEntries().empty());
+    }
+
+    void OtherOrderWaitsThirtySeconds()
+    {
+        TManualClock clock;
+        TScopedClock scoped(&clock);
+        TWexTopListOrder order;
+        order.SetEntries(List({"IBM", "MSFT", "AAPL"}));
+        clock.Advance(5000);
+
+        // The same symbols re-ranked, one spelt in another letter case: values move in place.
+        TWexTopListEntries reordered = List({"aapl", "IBM", "MSFT"}, 20);
+        reordered[0].Last = 30;
+        QVERIFY(!order.SetEntries(reordered));
+        QCOMPARE(Symbols(order.GetDisplayedEntries()), (TSymbols{"IBM", "MSFT", "aapl"}));
+        QCOMPARE(order.GetDisplayedEntries()[2].Last, 30.0);
+        QCOMPARE(order.GetDisplayedEntries()[0].Last, 20.0);
+        QVERIFY(order.GetSortPending());
+        QCOMPARE(order.GetMissingCount(), 0);
+        QVERIFY(order.GetMissingText().isEmpty());
+
+        // Thirty seconds after the last sort is not yet later than it.
+        clock.Advance(25'000);
+        QVERIFY(!order.SortTimerTick());
+        QVERIFY(order.GetSortPending());
+        clock.Advance(1);
+        QVERIFY(order.SortTimerTick());
+        QVERIFY(!order.GetSortPending());
+        QCOMPARE(Symbols(order.GetDisplayedEntries()), (TSymbols{"aapl", "IBM", "MSFT"}));
+
+        // The next sort is again thirty seconds away.
+        order.SetEntries(List({"MSFT", "IBM", "aapl"}));
+        QVERIFY(order.GetSortPending());
+    }
+
+    void MissingSymbolsNamed()
+    {
+        TWexTopListOrder order;
+        order.SetEntries(List({"IBM", "MSFT"}));
+        order.SetEntries(List({"AAA", "IBM", "BBB", "MSFT"}));
+        QCOMPARE(order.GetMissingCount(), 2);
+        QCOMPARE(order.GetMissingText(), QByteArray("AAA, BBB"));
+        QCOMPARE(order.GetDisplayedEntries().size(), size_t(2));
+
+        // The count starts afresh with every list.
+        order.SetEntries(List({"AAA", "BBB", "CCC", "DDD", "EEE", "FFF", "GGG", "HHH", "IBM"}));
+        QCOMPARE(order.GetMissingCount(), 8);
+        QCOMPARE(order.GetMissingText(), QByteArray("AAA, BBB, CCC, DDD, EEE and 3 more"));
+
+        // Applying clears it.
+        QVERIFY(order.SortNow());
+        QVERIFY(!order.SortNow());
+        QCOMPARE(order.GetMissingCount(), 0);
+        QVERIFY(order.GetMissingText().isEmpty());
+        QCOMPARE(order.GetDisplayedEntries().size(), size_t(9));
+    }
+
+    void IgnoreSortTimerShowsEveryListUnlessFrozen()
+    {
+        TWexTopListOrder order;
+        order.SetIgnoreSortTimer(true);
+        order.SetEntries(List({"IBM", "MSFT"}));
+        QVERIFY(order.SetEntries(List({"MSFT", "IBM", "AAA"})));
+        QCOMPARE(Symbols(order.GetDisplayedEntries()), (TSymbols{"MSFT", "IBM", "AAA"}));
+        bool shown = false;
+        order.SetFrozen(true, shown);
+        QVERIFY(!order.SetEntries(List({"AAA", "MSFT"})));
+        QCOMPARE(Symbols(order.GetDisplayedEntries()), (TSymbols{"MSFT", "IBM", "AAA"}));
+        QVERIFY(order.GetSortPending());
+    }
+
+    void FreezeKeepsOrderUntilSortNowOrUnfreeze()
+    {
+        TManualClock clock;
+        TScopedClock scoped(&clock);
+        TWexTopListOrder order;
+        order.SetEntries(List({"IBM", "MSFT"}));
+        bool shown = false;
+        order.SetFrozen(true, shown);
+        QVERIFY(order.GetFrozen());
+        order.SetEntries(List({"MSFT", "IBM", "AAA"}));
+        clock.Advance(120'000);
+        QVERIFY(!order.SortTimerTick());
+        QCOMPARE(Symbols(order.GetDisplayedEntries()), (TSymbols{"IBM", "MSFT"}));
+
+        // Sort Now works while frozen.
+        order.SortNow();
+        QCOMPARE(Symbols(order.GetDisplayedEntries()), (TSymbols{"MSFT", "IBM", "AAA"}));
+        QVERIFY(order.GetFrozen());
+
+        // A list that waits while frozen is shown the moment the order thaws, however recent
+        // the last sort.
+        order.SetEntries(List({"AAA", "MSFT"}));
+        QVERIFY(order.GetSortPending());
+        QVERIFY(order.SetFrozen(false, shown));
+        QVERIFY(shown);
+        QVERIFY(!order.GetSortPending());
+        QCOMPARE(Symbols(order.GetDisplayedEntries()), (TSymbols{"AAA", "MSFT"}));
+    }
+};
+
+QTEST_MAIN(TestListRules)
+#include "tst_listrules.moc"
