@@ -1,9 +1,21 @@
 #include "Olvarra/BollingerList.h"
 
-#include <algorithm>
+#include <QHash>
 #include <cmath>
+#include <map>
 #include <set>
 #include <vector>
+
+// The rows live in a persistent treap ordered by position: every change copies only the
+// nodes on its path (O(log n)), so a snapshot is the root of one version and costs nothing,
+// and the grid reads a row in O(log n). Each subtree knows whether it holds a row without a
+// distance and which of its distances comes last in the order, so the place of a new row (the
+// first row that does not strictly precede it) is found by one descent, whatever the order of
+// the rows, which is not sorted everywhere: a row without a distance that later goes leaves
+// the runs on both sides of it next to each other.
+//
+// The live version also carries parent links and a slot per row, so that a symbol's row is
+// found by its position without a scan; snapshots never read those.
 
 namespace {
 
@@ -11,12 +23,275 @@ struct TCaseInsensitiveLess {
     bool operator()(const QByteArray& a, const QByteArray& b) const { return a.compare(b, Qt::CaseInsensitive) < 0; }
 };
 
+struct TNode;
+using TNodePtr = std::shared_ptr<const TNode>;
+
+// A row's handle in the live version.
+struct TSlot {
+    const TNode* Node = nullptr;
+};
+
+struct TNode {
+    TBollingerEntry Row;
+    TNodePtr Left;
+    TNodePtr Right;
+    quint32 Priority = 0;
+    TSlot* Slot = nullptr;
+    qsizetype Count = 1;
+    bool AnyMissing = false;              // a row without a distance below
+    const TBollingerEntry* Last = nullptr; // the row with a distance that comes last in the order
+    qint64 OldestReceived = 0;
+    // Live version only: set after every change by Attach.
+    mutable const TNode* Parent = nullptr;
+    mutable bool Fresh = true;
+};
+
+qsizetype CountOf(const TNodePtr& n) { return n ? n->Count : 0; }
+
+double Distance(const TBollingerEntry& row) { return std::fabs(row.DistFromBB); }
+
+// Whether a comes later in the order than b (both with a distance): smaller distance, or the
+// same distance and a larger symbol.
+bool Later(const TBollingerEntry& a, const TBollingerEntry& b)
+{
+    const double da = Distance(a), db = Distance(b);
+    return da < db || (da == db && a.Symbol > b.Symbol);
+}
+
+TNodePtr Make(const TBollingerEntry& row, quint32 priority, TSlot* slot, TNodePtr left, TNodePtr right)
+{
+    auto n = std::make_shared<TNode>();
+    n->Row = row;
+    n->Priority = priority;
+    n->Slot = slot;
+    n->Left = std::move(left);
+    n->Right = std::move(right);
+    n->Count = 1 + CountOf(n->Left) + CountOf(n->Right);
+    n->AnyMissing = std::isnan(row.DistFromBB);
+    n->Last = n->AnyMissing ? nullptr : &n->Row;
+    n->OldestReceived = row.Received;
+    for (const TNodePtr& child : {n->Left, n->Right}) {
+        if (!child)
+            continue;
+        n->AnyMissing = n->AnyMissing || child->AnyMissing;
+        if (child->Last && (!n->Last || Later(*child->Last, *n->Last)))
+            n->Last = child->Last;
+        n->OldestReceived = std::min(n->OldestReceived, child->OldestReceived);
+    }
+    return n;
+}
+
+TNodePtr With(const TNode& n, TNodePtr left, TNodePtr right)
+{
+    return Make(n.Row, n.Priority, n.Slot, std::move(left), std::move(right));
+}
+
+// The first k rows, and the rest.
+std::pair<TNodePtr, TNodePtr> Split(const TNodePtr& n, qsizetype k)
+{
+    if (!n)
+        return {};
+    const qsizetype left = CountOf(n->Left);
+    if (k <= left) {
+        auto [a, b] = Split(n->Left, k);
+        return {std::move(a), With(*n, std::move(b), n->Right)};
+    }
+    auto [a, b] = Split(n->Right, k - left - 1);
+    return {With(*n, n->Left, std::move(a)), std::move(b)};
+}
+
+TNodePtr Merge(const TNodePtr& a, const TNodePtr& b)
+{
+    if (!a)
+        return b;
+    if (!b)
+        return a;
+    if (a->Priority >= b->Priority)
+        return With(*a, a->Left, Merge(a->Right, b));
+    return With(*b, Merge(a, b->Left), b->Right);
+}
+
+// Parent links and slots for the nodes made by the last change (the others keep theirs).
+void Attach(const TNode* n)
+{
+    if (!n->Fresh)
+        return;
+    n->Fresh = false;
+    n->Slot->Node = n;
+    for (const TNodePtr& child : {n->Left, n->Right}) {
+        if (child) {
+            child->Parent = n;
+            Attach(child.get());
+        }
+    }
+}
+
+qsizetype PositionOf(const TNode* n)
+{
+    qsizetype at = CountOf(n->Left);
+    for (const TNode* p = n->Parent; p; n = p, p = p->Parent)
+        if (p->Right.get() == n)
+            at += CountOf(p->Left) + 1;
+    return at;
+}
+
+// The first row before which the new row goes: one without a distance, or one that the new
+// row does not strictly precede. The row count when there is none.
+class TPlaceOf {
+public:
+    explicit TPlaceOf(const TBollingerEntry& row) : Row(row), Dist(Distance(row)) {}
+
+    bool Stops(const TBollingerEntry& e) const
+    {
+        const double d = Distance(e);
+        return std::isnan(Dist) || std::isnan(d) || d < Dist || (d == Dist && e.Symbol >= Row.Symbol);
+    }
+    bool StopsIn(const TNodePtr& n) const
+    {
+        // The order is total on rows with a distance, so if any of them stops, the last does.
+        return n && (n->AnyMissing || (n->Last && Stops(*n->Last)) || (std::isnan(Dist) && n->Count > 0));
+    }
+    qsizetype In(const TNodePtr& root) const
+    {
+        qsizetype at = 0;
+        for (const TNode* n = root.get(); n;) {
+            if (StopsIn(n->Left)) {
+                n = n->Left.get();
+                continue;
+            }
+            if (Stops(n->Row))
+                return at + CountOf(n->Left);
+            at += CountOf(n->Left) + 1;
+            n = n->Right.get();
+        }
+        return at;
+    }
+
+private:
+    const TBollingerEntry& Row;
+    double Dist;
+};
+
+const TBollingerEntry& RowAt(const TNode* n, qsizetype i)
+{
+    for (;;) {
+        const qsizetype left = CountOf(n->Left);
+        if (i < left) {
+            n = n->Left.get();
+        } else if (i == left) {
+            return n->Row;
+        } else {
+            i -= left + 1;
+            n = n->Right.get();
+        }
+    }
+}
+
+// One version of the rows, as the grid reads them.
+class TTreeRows : public TRowSource<TBollingerEntry> {
+public:
+    explicit TTreeRows(TNodePtr root) : Root(std::move(root)) {}
+    qsizetype Size() const override { return CountOf(Root); }
+    const TBollingerEntry& At(qsizetype i) const override { return RowAt(Root.get(), i); }
+
+private:
+    TNodePtr Root;
+};
+
 } // namespace
 
 struct TBollingerList::TImpl {
-    std::vector<TBollingerEntry> Rows;
-    // Answers "never seen" without a scan; the row itself is found by its exact spelling.
-    std::set<QByteArray, TCaseInsensitiveLess> Known;
+    TNodePtr Root;
+    // The rows of each exact spelling (more than one only in the case below).
+    QHash<QByteArray, std::vector<std::shared_ptr<TSlot>>> Slots;
+    // The symbol set answers "never seen" before the rows are looked at. It ignores letter
+    // case, the rows do not: a "delete" of one spelling takes the set entry of every spelling
+    // until the next tick builds the set afresh from the rows. So the set is the letter-case
+    // keys of the rows, less those deleted since the last tick while rows of them remain.
+    std::map<QByteArray, qsizetype, TCaseInsensitiveLess> RowsPerKey;
+    std::set<QByteArray, TCaseInsensitiveLess> Deleted;
+    quint32 Seed = 0x9E3779B9u;
+
+    quint32 NextPriority()
+    {
+        // xorshift32: priorities the server cannot steer keep the tree's depth logarithmic.
+        Seed ^= Seed << 13;
+        Seed ^= Seed >> 17;
+        Seed ^= Seed << 5;
+        return Seed;
+    }
+
+    bool Known(const QByteArray& symbol) const
+    {
+        const auto found = RowsPerKey.find(symbol);
+        return found != RowsPerKey.end() && found->second > 0 && !Deleted.count(symbol);
+    }
+
+    // The slot of the first row spelt exactly so, and its position; null when none.
+    TSlot* FirstRow(const QByteArray& symbol, qsizetype& position) const
+    {
+        const auto found = Slots.constFind(symbol);
+        if (found == Slots.constEnd())
+            return nullptr;
+        TSlot* first = nullptr;
+        for (const std::shared_ptr<TSlot>& slot : *found) {
+            const qsizetype at = PositionOf(slot->Node);
+            if (!first || at < position) {
+                first = slot.get();
+                position = at;
+            }
+        }
+        return first;
+    }
+
+    void Changed(TNodePtr root)
+    {
+        Root = std::move(root);
+        if (Root) {
+            Root->Parent = nullptr;
+            Attach(Root.get());
+        }
+    }
+
+    void Insert(qsizetype at, const TBollingerEntry& row, TSlot* slot)
+    {
+        auto [a, b] = Split(Root, at);
+        Changed(Merge(Merge(a, Make(row, NextPriority(), slot, nullptr, nullptr)), b));
+    }
+
+    void Erase(qsizetype at)
+    {
+        auto [a, rest] = Split(Root, at);
+        Changed(Merge(a, Split(rest, 1).second));
+    }
+
+    void ForgetRow(const TSlot* slot, const QByteArray& symbol)
+    {
+        auto found = Slots.find(symbol);
+        std::vector<std::shared_ptr<TSlot>>& slots = found.value();
+        std::erase_if(slots, [slot](const std::shared_ptr<TSlot>& s) { return s.get() == slot; });
+        if (slots.empty())
+            Slots.erase(found);
+        const auto key = RowsPerKey.find(symbol);
+        if (--key->second == 0) {
+            Deleted.erase(key->first);
+            RowsPerKey.erase(key);
+        }
+    }
+
+    // The tree without the rows that expire at now; their slots in gone.
+    TNodePtr Without(const TNodePtr& n, qint64 nowMs, std::vector<const TNode*>& gone)
+    {
+        if (!n || n->OldestReceived + LifeMs > nowMs)
+            return n;
+        TNodePtr left = Without(n->Left, nowMs, gone);
+        TNodePtr right = Without(n->Right, nowMs, gone);
+        if (n->Row.Received + LifeMs <= nowMs) {
+            gone.push_back(n.get());
+            return Merge(left, right);
+        }
+        return With(*n, std::move(left), std::move(right));
+    }
 };
 
 TBollingerList::TBollingerList() : Impl(std::make_unique<TImpl>()) {}
@@ -31,85 +306,75 @@ bool TBollingerList::Apply(const QByteArray& action, const TBollingerEntry& entr
     return true;
 }
 
-namespace {
-qsizetype FindExact(const std::vector<TBollingerEntry>& rows, const QByteArray& symbol)
-{
-    for (qsizetype i = 0; i < qsizetype(rows.size()); ++i)
-        if (rows[size_t(i)].Symbol == symbol)
-            return i;
-    return -1;
-}
-} // namespace
-
 void TBollingerList::Add(const TBollingerEntry& entry)
 {
-    std::vector<TBollingerEntry>& rows = Impl->Rows;
-    qsizetype p = Impl->Known.count(entry.Symbol) ? FindExact(rows, entry.Symbol) : -1;
-    Impl->Known.insert(entry.Symbol);
-    if (p == -1) {
-        rows.push_back(entry);
-        p = qsizetype(rows.size()) - 1;
+    TImpl& d = *Impl;
+    qsizetype p = -1;
+    TSlot* slot = d.Known(entry.Symbol) ? d.FirstRow(entry.Symbol, p) : nullptr;
+    d.Deleted.erase(entry.Symbol);
+
+    // The place among the rows as they are, the symbol's old row included. A new symbol's
+    // row would be appended first and stop the scan itself, which puts it no later than the
+    // end, the same place.
+    const qsizetype t = TPlaceOf(entry).In(d.Root);
+    if (!slot) {
+        auto fresh = std::make_shared<TSlot>();
+        d.Slots[entry.Symbol].push_back(fresh);
+        ++d.RowsPerKey[entry.Symbol];
+        d.Insert(t, entry, fresh.get());
+        return;
     }
-    const double dist = std::fabs(entry.DistFromBB);
-    qsizetype t = qsizetype(rows.size());
-    for (qsizetype i = 0; i < qsizetype(rows.size()); ++i) {
-        const TBollingerEntry& row = rows[size_t(i)];
-        const double e = std::fabs(row.DistFromBB);
-        if (std::isnan(dist) || std::isnan(e) || (e == dist && row.Symbol >= entry.Symbol) || e < dist) {
-            t = i;
-            break;
-        }
-    }
-    const auto at = [&](qsizetype i) { return rows.begin() + i; };
-    if (t > p) {
-        std::rotate(at(p), at(p + 1), at(t));
-        rows[size_t(t - 1)] = entry;
-    } else if (t < p) {
-        std::rotate(at(t), at(p), at(p + 1));
-        rows[size_t(t)] = entry;
-    } else {
-        rows[size_t(p)] = entry;
-    }
+    // Moving down, the rows between move up one; moving up, they move down one; t = p
+    // replaces the row where it is.
+    d.Erase(p);
+    d.Insert(t > p ? t - 1 : t, entry, slot);
 }
 
 bool TBollingerList::Delete(const QByteArray& symbol)
 {
-    const qsizetype p = Impl->Known.count(symbol) ? FindExact(Impl->Rows, symbol) : -1;
-    if (p == -1)
+    TImpl& d = *Impl;
+    qsizetype p = -1;
+    TSlot* slot = d.Known(symbol) ? d.FirstRow(symbol, p) : nullptr;
+    if (!slot)
         return false;
-    Impl->Known.erase(symbol);
-    Impl->Rows.erase(Impl->Rows.begin() + p);
+    d.Erase(p);
+    d.ForgetRow(slot, symbol);
+    if (d.RowsPerKey.count(symbol))
+        d.Deleted.insert(symbol);
     return true;
 }
 
 bool TBollingerList::Expire(qint64 nowMs)
 {
-    Impl->Known.clear();
-    std::vector<TBollingerEntry> kept;
-    kept.reserve(Impl->Rows.size());
-    for (const TBollingerEntry& row : Impl->Rows) {
-        if (row.Received + LifeMs > nowMs) {
-            kept.push_back(row);
-            Impl->Known.insert(row.Symbol);
-        }
-    }
-    if (kept.size() == Impl->Rows.size())
+    TImpl& d = *Impl;
+    d.Deleted.clear(); // the set is the rows' again
+    std::vector<const TNode*> gone;
+    TNodePtr kept = d.Without(d.Root, nowMs, gone);
+    if (gone.empty())
         return false;
-    Impl->Rows = std::move(kept);
+    // The removed nodes live until the old root goes, after their slots.
+    const TNodePtr old = d.Root;
+    for (const TNode* n : gone)
+        d.ForgetRow(n->Slot, n->Row.Symbol);
+    d.Changed(std::move(kept));
     return true;
 }
 
 TBollingerEntries TBollingerList::Snapshot() const
 {
-    return TBollingerEntries::FromVector(Impl->Rows);
+    return TBollingerEntries::FromSource(std::make_shared<TTreeRows>(Impl->Root));
 }
 
 qsizetype TBollingerList::size() const
 {
-    return qsizetype(Impl->Rows.size());
+    return CountOf(Impl->Root);
 }
 
 QList<QByteArray> TBollingerList::Symbols() const
 {
-    return QList<QByteArray>(Impl->Known.begin(), Impl->Known.end());
+    QList<QByteArray> out;
+    for (const auto& [key, rows] : Impl->RowsPerKey)
+        if (!Impl->Deleted.count(key))
+            out.append(key);
+    return out;
 }

@@ -4,7 +4,8 @@
 // TRowList is an immutable snapshot: the grid keeps exactly the list it was last given, and
 // nothing the window does later changes it. TFrontInsertList is the window's side of the
 // newest-first kinds: an append-only shared log read newest-first, so inserting at the front
-// and taking a snapshot cost O(1) whatever the number of rows kept.
+// and taking a snapshot cost O(1) whatever the number of rows kept. A list kept in a structure
+// of its own (the Bollinger list's tree) hands over a TRowSource, an immutable version of it.
 
 #include <QtGlobal>
 #include <algorithm>
@@ -13,10 +14,28 @@
 #include <utility>
 #include <vector>
 
+// An immutable list kept elsewhere, read by index.
+template <class T>
+class TRowSource {
+public:
+    virtual ~TRowSource() = default;
+    virtual qsizetype Size() const = 0;
+    virtual const T& At(qsizetype i) const = 0;
+};
+
 template <class T>
 class TRowList {
 public:
     TRowList() = default;
+
+    // A list read from an immutable source, shared, not copied.
+    static TRowList FromSource(std::shared_ptr<const TRowSource<T>> source)
+    {
+        TRowList list;
+        list.Count = source ? source->Size() : 0;
+        list.Source = std::move(source);
+        return list;
+    }
 
     // A list in the given order (whole-list kinds, the Bollinger list).
     static TRowList FromVector(std::vector<T> rows)
@@ -38,8 +57,14 @@ public:
     const T& operator[](qsizetype i) const
     {
         Q_ASSERT(i >= 0 && i < Count);
+        if (Source)
+            return Source->At(i);
         return NewestFirst ? (*Store)[size_t(End - 1 - i)] : (*Store)[size_t(End - Count + i)];
     }
+
+    // The source a list reads from (null for the others): two hand-overs of the same rows from
+    // a source are two sources.
+    const void* SourceIdentity() const { return Source.get(); }
 
     std::vector<T> ToVector() const
     {
@@ -53,6 +78,7 @@ public:
 private:
     template <class> friend class TFrontInsertList;
     std::shared_ptr<const std::deque<T>> Store;
+    std::shared_ptr<const TRowSource<T>> Source; // instead of Store
     qsizetype End = 0;   // one past the newest element in Store
     qsizetype Count = 0; // elements visible, ending at End
     bool NewestFirst = true;

@@ -69,12 +69,13 @@ TSymbols Rows(const TAlertForm& window)
 }
 
 // Whether a grid still holds the very list it was handed earlier. Every hand-over is a new
-// snapshot with storage of its own; the caller keeps the earlier one, so its storage cannot
-// be reused by a later one.
+// snapshot with storage (or, for a list kept in a tree, a source) of its own; the caller
+// keeps the earlier one, so its storage cannot be reused by a later one.
 template <class T>
 bool SameList(const TRowList<T>& earlier, const TRowList<T>& now)
 {
-    return earlier.size() == now.size() && (earlier.isEmpty() || &earlier[0] == &now[0]);
+    return earlier.size() == now.size() && (earlier.isEmpty() || &earlier[0] == &now[0])
+           && earlier.SourceIdentity() == now.SourceIdentity();
 }
 
 QByteArray Alert(const QByteArray& category, const QByteArray& fields)

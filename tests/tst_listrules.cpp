@@ -4,10 +4,12 @@
 // missing symbols).
 
 #include "Olvarra/BollingerList.h"
+#include "bench/PlainBollingerScan.h"
 #include "Olvarra/WexTopListOrder.h"
 #include "Platform/Clock.h"
 
 #include <QtTest>
+#include <random>
 
 namespace {
 
@@ -145,6 +147,58 @@ private Q_SLOTS:
         clock.Advance(1);
         QVERIFY(list.Expire(clock.MonotonicMs()));
         QCOMPARE(list.size(), 0);
+    }
+
+    // The tree keeps exactly the order of the plain scan, through random adds, deletes,
+    // other actions and expiry, with missing and equal distances and symbols that differ only
+    // in letter case (which give the scan its duplicate rows).
+    void BollingerMatchesThePlainScan()
+    {
+        TManualClock clock;
+        TScopedClock scoped(&clock);
+        const QByteArray symbols[] = {"A", "a", "B", "b", "C", "D", "E", "F", "G", "H", "I", "J", "K", "L"};
+        const QByteArray distances[] = {"", "x", "0", "-0", "1", "-1", "1.5", "2", "-2", "3", "7.25", "-7.25"};
+        for (quint32 seed = 1; seed <= 40; ++seed) {
+            std::mt19937 random(seed);
+            auto pick = [&](int n) { return int(random() % quint32(n)); };
+            TBollingerList tree;
+            TPlainBollingerScan plain;
+            TBollingerEntries earlier = tree.Snapshot();
+            std::vector<TBollingerEntry> earlierRows;
+            for (int step = 0; step < 600; ++step) {
+                const int what = pick(20);
+                const TBollingerEntry e = Bollinger(symbols[pick(std::size(symbols))], distances[pick(std::size(distances))]);
+                if (what < 13) {
+                    tree.Add(e);
+                    plain.Add(e);
+                } else if (what < 17) {
+                    QCOMPARE(tree.Delete(e.Symbol), plain.Delete(e.Symbol));
+                } else if (what < 18) {
+                    QCOMPARE(tree.Apply("other", e), plain.Apply("other", e));
+                } else {
+                    clock.Advance(qint64(random() % 50'000));
+                    QCOMPARE(tree.Expire(clock.MonotonicMs()), plain.Expire(clock.MonotonicMs()));
+                }
+                const TBollingerEntries now = tree.Snapshot();
+                QCOMPARE(now.size(), qsizetype(plain.GetRows().size()));
+                for (qsizetype i = 0; i < now.size(); ++i) {
+                    const TBollingerEntry& want = plain.GetRows()[size_t(i)];
+                    QVERIFY2(now[i].Symbol == want.Symbol && now[i].Received == want.Received
+                                 && (now[i].DistFromBB == want.DistFromBB
+                                     || (std::isnan(now[i].DistFromBB) && std::isnan(want.DistFromBB))),
+                             qPrintable(QStringLiteral("seed %1 step %2 row %3").arg(seed).arg(step).arg(i)));
+                }
+                QCOMPARE(tree.Symbols().size(), plain.Symbols().size());
+                for (qsizetype i = 0; i < plain.Symbols().size(); ++i)
+                    QCOMPARE(tree.Symbols()[i].toLower(), plain.Symbols()[i].toLower());
+                // An earlier snapshot is left as it was.
+                QCOMPARE(earlier.size(), qsizetype(earlierRows.size()));
+                for (qsizetype i = 0; i < earlier.size(); ++i)
+                    QCOMPARE(earlier[i].Symbol, earlierRows[size_t(i)].Symbol);
+                earlier = now;
+                earlierRows = plain.GetRows();
+            }
+        }
     }
 
     // ---- the full top list's order ---------------------------------------------------------
