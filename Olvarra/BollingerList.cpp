@@ -39,7 +39,10 @@ struct TNode {
     TSlot* Slot = nullptr;
     qsizetype Count = 1;
     bool AnyMissing = false;              // a row without a distance below
-    const TBollingerEntry* Last = nullptr; // the row with a distance that comes last in the order
+    // The row with a distance that comes last in the order: its distance (NaN for none) kept
+    // here, so that a descent reads its symbol only on a tie.
+    double LastDist = NaN;
+    const QByteArray* LastSymbol = nullptr;
     qint64 OldestReceived = 0;
     // Live version only: set after every change by Attach.
     mutable const TNode* Parent = nullptr;
@@ -50,12 +53,11 @@ qsizetype CountOf(const TNodePtr& n) { return n ? n->Count : 0; }
 
 double Distance(const TBollingerEntry& row) { return std::fabs(row.DistFromBB); }
 
-// Whether a comes later in the order than b (both with a distance): smaller distance, or the
-// same distance and a larger symbol.
-bool Later(const TBollingerEntry& a, const TBollingerEntry& b)
+// Whether key a comes later in the order than key b (both with a distance): smaller distance,
+// or the same distance and a larger symbol.
+bool Later(double da, const QByteArray& a, double db, const QByteArray& b)
 {
-    const double da = Distance(a), db = Distance(b);
-    return da < db || (da == db && a.Symbol > b.Symbol);
+    return da < db || (da == db && a > b);
 }
 
 TNodePtr Make(const TBollingerEntry& row, quint32 priority, TSlot* slot, TNodePtr left, TNodePtr right)
@@ -68,14 +70,20 @@ TNodePtr Make(const TBollingerEntry& row, quint32 priority, TSlot* slot, TNodePt
     n->Right = std::move(right);
     n->Count = 1 + CountOf(n->Left) + CountOf(n->Right);
     n->AnyMissing = std::isnan(row.DistFromBB);
-    n->Last = n->AnyMissing ? nullptr : &n->Row;
+    if (!n->AnyMissing) {
+        n->LastDist = Distance(row);
+        n->LastSymbol = &n->Row.Symbol;
+    }
     n->OldestReceived = row.Received;
     for (const TNodePtr& child : {n->Left, n->Right}) {
         if (!child)
             continue;
         n->AnyMissing = n->AnyMissing || child->AnyMissing;
-        if (child->Last && (!n->Last || Later(*child->Last, *n->Last)))
-            n->Last = child->Last;
+        if (child->LastSymbol
+            && (!n->LastSymbol || Later(child->LastDist, *child->LastSymbol, n->LastDist, *n->LastSymbol))) {
+            n->LastDist = child->LastDist;
+            n->LastSymbol = child->LastSymbol;
+        }
         n->OldestReceived = std::min(n->OldestReceived, child->OldestReceived);
     }
     return n;
@@ -111,6 +119,30 @@ TNodePtr Merge(const TNodePtr& a, const TNodePtr& b)
     return With(*b, Merge(a, b->Left), b->Right);
 }
 
+// One descent each, copying only the path: the new row goes where its priority puts it,
+// splitting the subtree there; a removed row's subtrees are merged in its place.
+TNodePtr InsertAt(const TNodePtr& n, qsizetype k, const TBollingerEntry& row, quint32 priority, TSlot* slot)
+{
+    if (!n || priority > n->Priority) {
+        auto [a, b] = Split(n, k);
+        return Make(row, priority, slot, std::move(a), std::move(b));
+    }
+    const qsizetype left = CountOf(n->Left);
+    if (k <= left)
+        return With(*n, InsertAt(n->Left, k, row, priority, slot), n->Right);
+    return With(*n, n->Left, InsertAt(n->Right, k - left - 1, row, priority, slot));
+}
+
+TNodePtr EraseAt(const TNodePtr& n, qsizetype k)
+{
+    const qsizetype left = CountOf(n->Left);
+    if (k < left)
+        return With(*n, EraseAt(n->Left, k), n->Right);
+    if (k == left)
+        return Merge(n->Left, n->Right);
+    return With(*n, n->Left, EraseAt(n->Right, k - left - 1));
+}
+
 // Parent links and slots for the nodes made by the last change (the others keep theirs).
 void Attach(const TNode* n)
 {
@@ -141,15 +173,15 @@ class TPlaceOf {
 public:
     explicit TPlaceOf(const TBollingerEntry& row) : Row(row), Dist(Distance(row)) {}
 
-    bool Stops(const TBollingerEntry& e) const
+    bool Stops(double d, const QByteArray& symbol) const
     {
-        const double d = Distance(e);
-        return std::isnan(Dist) || std::isnan(d) || d < Dist || (d == Dist && e.Symbol >= Row.Symbol);
+        return std::isnan(Dist) || std::isnan(d) || d < Dist || (d == Dist && symbol >= Row.Symbol);
     }
+    bool Stops(const TBollingerEntry& e) const { return Stops(Distance(e), e.Symbol); }
     bool StopsIn(const TNodePtr& n) const
     {
         // The order is total on rows with a distance, so if any of them stops, the last does.
-        return n && (n->AnyMissing || (n->Last && Stops(*n->Last)) || (std::isnan(Dist) && n->Count > 0));
+        return n && (n->AnyMissing || std::isnan(Dist) || (n->LastSymbol && Stops(n->LastDist, *n->LastSymbol)));
     }
     qsizetype In(const TNodePtr& root) const
     {
@@ -255,15 +287,10 @@ struct TBollingerList::TImpl {
 
     void Insert(qsizetype at, const TBollingerEntry& row, TSlot* slot)
     {
-        auto [a, b] = Split(Root, at);
-        Changed(Merge(Merge(a, Make(row, NextPriority(), slot, nullptr, nullptr)), b));
+        Changed(InsertAt(Root, at, row, NextPriority(), slot));
     }
 
-    void Erase(qsizetype at)
-    {
-        auto [a, rest] = Split(Root, at);
-        Changed(Merge(a, Split(rest, 1).second));
-    }
+    void Erase(qsizetype at) { Changed(EraseAt(Root, at)); }
 
     void ForgetRow(const TSlot* slot, const QByteArray& symbol)
     {
