@@ -24,16 +24,30 @@ constexpr qsizetype RowCap = 1000;
 
 const QByteArray DefaultExtraColumnKey = "sma_divergence";
 
+// A kind with its grid, made a child of the window.
+template <class TGrid>
+class TKindWithGrid : public TDisplayKind {
+public:
+    explicit TKindWithGrid(QWidget* owner) : GridWidget(new TGrid(owner)) {}
+    TAlertGridBase* Grid() const override { return GridWidget; }
+
+protected:
+    TGrid* GridWidget;
+};
+
 // The newest-first kinds: each alert becomes one row at the top. The list hands the grid an
 // O(1) snapshot per alert, so the cost of an alert does not grow with the rows kept.
 template <class TGrid, class TEntry>
-class TNewestFirstKind : public TDisplayKind {
+class TNewestFirstKind : public TKindWithGrid<TGrid> {
 public:
+    using TKindWithGrid<TGrid>::GridWidget;
+    using TDisplayKind::kmClear;
+    using TDisplayKind::kmNone;
+    using typename TDisplayKind::TMenu;
+
     // cap 0: every row kept. Clearable kinds have the Clear menu.
     TNewestFirstKind(QWidget* owner, qsizetype cap, bool clearable)
-        : GridWidget(new TGrid(owner)), Rows(cap), Clearable(clearable) {}
-
-    TAlertGridBase* Grid() const override { return GridWidget; }
+        : TKindWithGrid<TGrid>(owner), Rows(cap), Clearable(clearable) {}
 
     void LoadSettings(const TConfigFile& config, const QByteArray& section, TColor color) override
     {
@@ -62,8 +76,6 @@ public:
 protected:
     // The row of one alert; none: the alert is dropped.
     virtual std::optional<TEntry> ReadRow(const tHashTable& fields) const = 0;
-
-    TGrid* GridWidget;
 
 private:
     TFrontInsertList<TEntry> Rows;
@@ -122,10 +134,9 @@ using TRookKind = TPlainNewestFirstKind<TRookGrid, TRookEntry, ReadRookEntry>;
 using TTamberKind = TPlainNewestFirstKind<TTamberGrid, TTamberEntry, ReadTamberEntry>;
 
 // The ranked list: every alert replaces it whole.
-class TPointsListKind : public TDisplayKind {
+class TPointsListKind : public TKindWithGrid<TPointsTopListGrid> {
 public:
-    explicit TPointsListKind(QWidget* owner) : GridWidget(new TPointsTopListGrid(owner)) {}
-    TAlertGridBase* Grid() const override { return GridWidget; }
+    using TKindWithGrid::TKindWithGrid;
     void LoadSettings(const TConfigFile& config, const QByteArray& section, TColor color) override
     {
         GridWidget->SetTextColor(color);
@@ -136,16 +147,12 @@ public:
     {
         GridWidget->SetEntries(TPointsTopListEntries::FromVector(ReadPointsTopList(fields)));
     }
-
-private:
-    TPointsTopListGrid* GridWidget;
 };
 
 // The full top list: the grid decides when a list is shown.
-class TTopListKind : public TDisplayKind {
+class TTopListKind : public TKindWithGrid<TWexTopListFullGrid> {
 public:
-    explicit TTopListKind(QWidget* owner) : GridWidget(new TWexTopListFullGrid(owner)) {}
-    TAlertGridBase* Grid() const override { return GridWidget; }
+    using TKindWithGrid::TKindWithGrid;
     void LoadSettings(const TConfigFile& config, const QByteArray& section, TColor) override
     {
         GridWidget->SetColumns(config.ReadString(section, "columns"));
@@ -155,16 +162,12 @@ public:
     void Tick(qint64) override { GridWidget->SortTimerTick(); }
     TMenu Menu() const override { return kmTopList; }
     TWexTopListFullGrid* TopListGrid() const override { return GridWidget; }
-
-private:
-    TWexTopListFullGrid* GridWidget;
 };
 
 // The live set of symbols, ordered by distance from the band.
-class TBollingerKind : public TDisplayKind {
+class TBollingerKind : public TKindWithGrid<TBollingerGrid> {
 public:
-    explicit TBollingerKind(QWidget* owner) : GridWidget(new TBollingerGrid(owner)) {}
-    TAlertGridBase* Grid() const override { return GridWidget; }
+    using TKindWithGrid::TKindWithGrid;
     void LoadSettings(const TConfigFile& config, const QByteArray& section, TColor) override
     {
         const QByteArray extra = config.ReadString(section, "extra");
@@ -185,7 +188,6 @@ public:
     const TBollingerList* BollingerList() const override { return &List; }
 
 private:
-    TBollingerGrid* GridWidget;
     TBollingerList List;
 };
 
