@@ -4,6 +4,7 @@
 
 #include <QRandomGenerator>
 #include <QTime>
+#include <chrono>
 #include <cmath>
 
 namespace {
@@ -44,6 +45,9 @@ TConversation::TConversation(int conn, const TServerOptions& options,
 {
     BurstTimer.setInterval(1);
     connect(&BurstTimer, &QTimer::timeout, this, &TConversation::PumpBurst);
+    BlastTimer.setInterval(1);
+    BlastTimer.setTimerType(Qt::PreciseTimer);
+    connect(&BlastTimer, &QTimer::timeout, this, &TConversation::PumpBlast);
     ZipBombTimer.setInterval(1);
     connect(&ZipBombTimer, &QTimer::timeout, this, &TConversation::PumpZipBomb);
     CloseTimer.setSingleShot(true);
@@ -66,6 +70,7 @@ void TConversation::Detach()
     ScriptTimer.stop();
     BurstTimer.stop();
     BurstLeft.clear();
+    BlastTimer.stop();
 }
 
 void TConversation::Close(const QByteArray& why)
@@ -214,6 +219,11 @@ void TConversation::AfterBatch()
         BurstDone = true;
         SendBurst(Categories);
     }
+    if (ListenId && Options.Blast > 0 && !BlastStarted && !Categories.isEmpty() && !Silent) {
+        BlastStarted = true;
+        BlastClock.start();
+        PumpBlast();
+    }
     if (ListenId && Options.HugeAlertMiB > 0 && !HugeAlertDone && !Categories.isEmpty())
         SendHugeAlert();
     if (BadFramePending && !BadFrameDone) {
@@ -328,7 +338,8 @@ void TConversation::Flush()
 
 void TConversation::StartAlerts()
 {
-    if (Options.NoAlerts || Silent)
+    // A blast replaces the made-up alerts, so that what arrives is exactly the blast.
+    if (Options.NoAlerts || Silent || Options.Blast > 0)
         return;
     if (!Options.Script.isEmpty()) {
         ScriptTimer.start(std::max(1, Options.ScriptIntervalMs));
@@ -412,4 +423,55 @@ void TConversation::ScriptTick()
     if (Options.ScriptUnfiltered || Subscribed(line.Category))
         QueueFrame(*ListenId, line.Category + "\r\n" + line.Form);
     Flush();
+}
+
+QByteArray TConversation::NextBlastCategory()
+{
+    // Every 50th alert is a top list (2 %), the others single rows; each group's categories
+    // take turns, so every window of the mix gets its share. Without a category of one
+    // group, the other takes its place.
+    QVector<QByteArray> rows, lists;
+    for (const QByteArray& category : Categories)
+        (IsListKind(Options.KindOf(category)) ? lists : rows).append(category);
+    const qint64 n = BlastSent;
+    if ((n % 50 == 49 && !lists.isEmpty()) || rows.isEmpty())
+        return lists[qsizetype((n / 50) % lists.size())];
+    return rows[qsizetype((n - n / 50) % rows.size())];
+}
+
+void TConversation::PumpBlast()
+{
+    constexpr qint64 MaxAhead = 4 * 1024 * 1024;
+    if (Closed || Silent || !ListenId) {
+        BlastTimer.stop();
+        return;
+    }
+    for (;;) {
+        qint64 due = Options.Blast;
+        if (Options.BlastRate > 0)
+            due = std::min<qint64>(due, qint64(std::floor(BlastClock.nsecsElapsed() * 1e-9 * Options.BlastRate)) + 1);
+        if (BlastSent >= due || (Backlog && Backlog() > MaxAhead))
+            break;
+        // A flush at least every 200 alerts, as a server writes whatever it has.
+        const qint64 batchEnd = std::min(due, BlastSent + 200);
+        const QTime now = QTime::currentTime();
+        for (; BlastSent < batchEnd; ++BlastSent) {
+            const QByteArray category = NextBlastCategory();
+            const TAlertKind kind = Options.KindOf(category);
+            const qint64 sentUs = std::chrono::duration_cast<std::chrono::microseconds>(
+                                      std::chrono::system_clock::now().time_since_epoch())
+                                      .count();
+            QueueFrame(*ListenId, category + "\r\n" + Market.NextForm(kind, now, 20) + "&blast_seq=" +
+                                      QByteArray::number(BlastSent) + "&blast_sent=" + QByteArray::number(sentUs));
+        }
+        Flush();
+    }
+    if (BlastSent >= Options.Blast) {
+        BlastTimer.stop();
+        LogLine("BLAST {\"conn\":" + QByteArray::number(ConnNumber) + ",\"alerts\":" + QByteArray::number(BlastSent) +
+                ",\"ms\":" + QByteArray::number(BlastClock.elapsed()) + "}");
+        return;
+    }
+    if (!BlastTimer.isActive())
+        BlastTimer.start();
 }

@@ -45,6 +45,8 @@ private:
     void PumpBurst();
     void PumpZipBomb();
     void SendHugeAlert();
+    void PumpBlast();
+    QByteArray NextBlastCategory();
     void SingleRowTick();
     void ListTick();
     void ScriptTick();
@@ -81,6 +83,10 @@ private:
     QByteArray ZeroBlocks;       // one MiB of zeros for a zero window
     QTimer ZipBombTimer;
     bool HugeAlertDone = false;
+    bool BlastStarted = false;
+    qint64 BlastSent = 0;
+    QTimer BlastTimer;
+    QElapsedTimer BlastClock;
 
     TMarketData Market;
     QTimer CloseTimer;
