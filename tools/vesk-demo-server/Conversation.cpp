@@ -13,6 +13,8 @@ namespace {
 const QByteArray OpeningLine1 = "command=set_output&mode=zlib";
 const QByteArray OpeningLine2 = "command=set_input&mode=zlib";
 constexpr qsizetype MaxOpeningBytes = 4096;
+// A blast up to this long is made and compressed before it is sent (about 40 bytes each).
+constexpr qint64 MaxPrebuiltBlast = 2'000'000;
 
 quint64 SeedFor(const TServerOptions& options)
 {
@@ -222,6 +224,11 @@ void TConversation::AfterBatch()
     if (ListenId && Options.Blast > 0 && !BlastStarted && !Categories.isEmpty() && !Silent) {
         BlastStarted = true;
         BlastClock.start();
+        // Without a rate (and within reason for memory) the whole blast is made first.
+        if (Options.BlastRate <= 0 && Options.Blast <= MaxPrebuiltBlast) {
+            Flush();
+            PrebuildBlast();
+        }
         PumpBlast();
     }
     if (ListenId && Options.HugeAlertMiB > 0 && !HugeAlertDone && !Categories.isEmpty())
@@ -333,7 +340,11 @@ void TConversation::Flush()
     QByteArray compressed = Deflater.CompressAndFlush(OutPlain);
     OutPlain.clear();
     ZeroWindow = false;
-    Write(compressed);
+    // Behind blocks made ahead of time, in stream order.
+    if (!Prebuilt.isEmpty())
+        Prebuilt.enqueue(std::move(compressed));
+    else
+        Write(compressed);
 }
 
 void TConversation::StartAlerts()
@@ -433,10 +444,35 @@ QByteArray TConversation::NextBlastCategory()
     QVector<QByteArray> rows, lists;
     for (const QByteArray& category : Categories)
         (IsListKind(Options.KindOf(category)) ? lists : rows).append(category);
-    const qint64 n = BlastSent;
+    const qint64 n = BlastQueued;
     if ((n % 50 == 49 && !lists.isEmpty()) || rows.isEmpty())
         return lists[qsizetype((n / 50) % lists.size())];
     return rows[qsizetype((n - n / 50) % rows.size())];
+}
+
+void TConversation::QueueBlastAlerts(qint64 end)
+{
+    const QTime now = QTime::currentTime();
+    for (; BlastQueued < end; ++BlastQueued) {
+        const QByteArray category = NextBlastCategory();
+        const qint64 sentUs = std::chrono::duration_cast<std::chrono::microseconds>(
+                                  std::chrono::system_clock::now().time_since_epoch())
+                                  .count();
+        QueueFrame(*ListenId, category + "\r\n" + Market.NextForm(Options.KindOf(category), now, 20) +
+                                  "&blast_seq=" + QByteArray::number(BlastQueued) + "&blast_sent=" +
+                                  QByteArray::number(sentUs));
+    }
+}
+
+void TConversation::PrebuildBlast()
+{
+    // Made and compressed before the first byte goes out, so that the client, not this
+    // server, sets the pace; blocks of 200 alerts, each ending on a sync flush.
+    while (BlastQueued < Options.Blast) {
+        QueueBlastAlerts(std::min(Options.Blast, BlastQueued + 200));
+        Prebuilt.enqueue(Deflater.CompressAndFlush(OutPlain));
+        OutPlain.clear();
+    }
 }
 
 void TConversation::PumpBlast()
@@ -446,29 +482,25 @@ void TConversation::PumpBlast()
         BlastTimer.stop();
         return;
     }
-    for (;;) {
-        qint64 due = Options.Blast;
-        if (Options.BlastRate > 0)
-            due = std::min<qint64>(due, qint64(std::floor(BlastClock.nsecsElapsed() * 1e-9 * Options.BlastRate)) + 1);
-        if (BlastSent >= due || (Backlog && Backlog() > MaxAhead))
-            break;
-        // A flush at least every 200 alerts, as a server writes whatever it has.
-        const qint64 batchEnd = std::min(due, BlastSent + 200);
-        const QTime now = QTime::currentTime();
-        for (; BlastSent < batchEnd; ++BlastSent) {
-            const QByteArray category = NextBlastCategory();
-            const TAlertKind kind = Options.KindOf(category);
-            const qint64 sentUs = std::chrono::duration_cast<std::chrono::microseconds>(
-                                      std::chrono::system_clock::now().time_since_epoch())
-                                      .count();
-            QueueFrame(*ListenId, category + "\r\n" + Market.NextForm(kind, now, 20) + "&blast_seq=" +
-                                      QByteArray::number(BlastSent) + "&blast_sent=" + QByteArray::number(sentUs));
+    if (!Prebuilt.isEmpty()) {
+        while (!Prebuilt.isEmpty() && !(Backlog && Backlog() > MaxAhead))
+            Write(Prebuilt.dequeue());
+    } else {
+        for (;;) {
+            qint64 due = Options.Blast;
+            if (Options.BlastRate > 0)
+                due = std::min<qint64>(
+                    due, qint64(std::floor(BlastClock.nsecsElapsed() * 1e-9 * Options.BlastRate)) + 1);
+            if (BlastQueued >= due || (Backlog && Backlog() > MaxAhead))
+                break;
+            // A flush at least every 200 alerts, as a server writes whatever it has.
+            QueueBlastAlerts(std::min(due, BlastQueued + 200));
+            Flush();
         }
-        Flush();
     }
-    if (BlastSent >= Options.Blast) {
+    if (BlastQueued >= Options.Blast && Prebuilt.isEmpty()) {
         BlastTimer.stop();
-        LogLine("BLAST {\"conn\":" + QByteArray::number(ConnNumber) + ",\"alerts\":" + QByteArray::number(BlastSent) +
+        LogLine("BLAST {\"conn\":" + QByteArray::number(ConnNumber) + ",\"alerts\":" + QByteArray::number(BlastQueued) +
                 ",\"ms\":" + QByteArray::number(BlastClock.elapsed()) + "}");
         return;
     }

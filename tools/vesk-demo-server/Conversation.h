@@ -9,6 +9,7 @@
 #include "ZStreams.h"
 
 #include <QElapsedTimer>
+#include <QQueue>
 #include <QObject>
 #include <QTimer>
 #include <functional>
@@ -46,6 +47,8 @@ private:
     void PumpZipBomb();
     void SendHugeAlert();
     void PumpBlast();
+    void PrebuildBlast();
+    void QueueBlastAlerts(qint64 end);
     QByteArray NextBlastCategory();
     void SingleRowTick();
     void ListTick();
@@ -84,7 +87,8 @@ private:
     QTimer ZipBombTimer;
     bool HugeAlertDone = false;
     bool BlastStarted = false;
-    qint64 BlastSent = 0;
+    qint64 BlastQueued = 0;
+    QQueue<QByteArray> Prebuilt;  // compressed blast blocks not yet written, in stream order
     QTimer BlastTimer;
     QElapsedTimer BlastClock;
 
