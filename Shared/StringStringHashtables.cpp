@@ -50,17 +50,18 @@ TSpareStorage* Spare()
     return &storage;
 }
 
-THashEntry* NewEntry(QByteArray&& key, const QByteArray& value, THashEntry* next)
+THashEntry* NewEntry(QByteArray&& key, const QByteArray& value, THashEntry* next, quint32 hash)
 {
     TSpareStorage* spare = Spare();
     if (!spare || !spare->Entries)
-        return new THashEntry{std::move(key), value, next};
+        return new THashEntry{std::move(key), value, next, hash};
     THashEntry* entry = spare->Entries;
     spare->Entries = entry->Next;
     --spare->EntryCount;
     entry->Key = std::move(key);
     entry->Value = value;
     entry->Next = next;
+    entry->KeyHash = hash;
     return entry;
 }
 
@@ -193,8 +194,13 @@ THashEntry* tHashTable::Find(QByteArrayView key) const
 {
     if (Buckets.empty())
         return nullptr;
-    THashEntry* entry = Buckets[Hash(key) % quint32(Buckets.size())];
-    while (entry && QByteArrayView(entry->Key) != key)
+    return Find(key, Hash(key));
+}
+
+THashEntry* tHashTable::Find(QByteArrayView key, quint32 hash) const
+{
+    THashEntry* entry = Buckets[hash % quint32(Buckets.size())];
+    while (entry && (entry->KeyHash != hash || QByteArrayView(entry->Key) != key))
         entry = entry->Next;
     return entry;
 }
@@ -224,7 +230,7 @@ void tHashTable::Resize(int newBucketCount)
     for (THashEntry* entry : old) {
         while (entry) {
             THashEntry* next = entry->Next;
-            THashEntry*& head = Buckets[Hash(entry->Key) % quint32(newBucketCount)];
+            THashEntry*& head = Buckets[entry->KeyHash % quint32(newBucketCount)];
             entry->Next = head;
             head = entry;
             entry = next;
@@ -281,7 +287,8 @@ bool tHashTable::Insert(const QByteArray& key, const QByteArray& value)
 
 bool tHashTable::InsertEntry(QByteArray&& key, const QByteArray& value)
 {
-    if (THashEntry* entry = Find(key)) {
+    const quint32 hash = Hash(key);
+    if (THashEntry* entry = Buckets.empty() ? nullptr : Find(key, hash)) {
         entry->Value = value;
         return false;
     }
@@ -290,8 +297,8 @@ bool tHashTable::InsertEntry(QByteArray&& key, const QByteArray& value)
     // Counting the new entry: more than three entries per four buckets means grow.
     if (qint64(BucketCount()) * 3 < qint64(EntryCount) * 4)
         Grow();
-    THashEntry*& head = Buckets[Hash(key) % quint32(Buckets.size())];
-    head = NewEntry(std::move(key), value, head);
+    THashEntry*& head = Buckets[hash % quint32(Buckets.size())];
+    head = NewEntry(std::move(key), value, head, hash);
     return true;
 }
 
@@ -327,8 +334,9 @@ QByteArray tHashTable::Remove(const QByteArray& key)
 {
     if (Buckets.empty())
         return QByteArray();
-    THashEntry** link = &Buckets[Hash(key) % quint32(Buckets.size())];
-    while (*link && (*link)->Key != key)
+    const quint32 hash = Hash(key);
+    THashEntry** link = &Buckets[hash % quint32(Buckets.size())];
+    while (*link && ((*link)->KeyHash != hash || (*link)->Key != key))
         link = &(*link)->Next;
     THashEntry* entry = *link;
     if (!entry)

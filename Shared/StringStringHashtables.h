@@ -22,6 +22,7 @@ struct THashEntry {
     QByteArray Key;
     QByteArray Value;
     THashEntry* Next = nullptr;
+    quint32 KeyHash = 0; // Hash(Key), kept so that growing and looking up need not rehash
 };
 
 using THashEntryTable = std::vector<THashEntry*>;
@@ -80,6 +81,7 @@ public:
 private:
     friend class tHashTableIterator;
     THashEntry* Find(QByteArrayView key) const;
+    THashEntry* Find(QByteArrayView key, quint32 hash) const;
     bool InsertEntry(QByteArray&& key, const QByteArray& value);
     // A stored key or value as a string that owns its bytes (or shares the form text's).
     QByteArray Owned(const QByteArray& stored) const;

@@ -159,10 +159,14 @@ public:
     QByteArray Receive() override
     {
         QByteArray bytes = TSocketServerConnection::Receive();
-        if (Record)
+        if (Record && !bytes.isEmpty()) {
             Record->append(bytes);
+            ++Reads;
+        }
         return bytes;
     }
+
+    static inline long long Reads = 0; // pieces handed over (not empty)
 
 private:
     QByteArray* Record;
@@ -322,15 +326,19 @@ struct TClient {
         Connection->SetPassword("bench");
     }
 
-    // Runs the event loop until condition or the limit; then lets pending paints happen.
+    // Runs the event loop until condition or the limit. The loop sleeps while nothing
+    // happens (a loop that polls would spend the CPU being measured); a timer wakes it to
+    // look at the limit.
     bool RunUntil(const std::function<bool()>& condition, int limitMs)
     {
         QElapsedTimer t;
         t.start();
+        QTimer wake;
+        wake.start(20);
         while (!condition()) {
             if (t.elapsed() > limitMs)
                 return false;
-            QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+            QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
         }
         return true;
     }
@@ -338,8 +346,7 @@ struct TClient {
     {
         QElapsedTimer t;
         t.start();
-        while (t.elapsed() < ms)
-            QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+        RunUntil([&] { return t.elapsed() >= ms; }, ms + 1000);
     }
     long long TotalPaints() const
     {
@@ -418,10 +425,14 @@ int main(int argc, char** argv)
     });
 
     // ---- 1. The blast, as fast as we take it ----
-    double cpuPerAlertUs = 0, alertsPerSecond = 0, paintsPerWindowPerSecond = 0, allocsPerAlert = 0;
+    // Three blasts; the figures of the one that cost least CPU per alert (the machine is
+    // shared), the worst tick lateness of all three.
+    double cpuPerAlertUs = 1e9, alertsPerSecond = 0, paintsPerWindowPerSecond = 0, allocsPerAlert = 0;
     qint64 worstTickLate = 0;
     qint64 blastReceived = 0;
-    {
+    for (int run = 0; run < 3; ++run) {
+        recorded.clear();
+        TRecordingConnection::Reads = 0;
         TServer server;
         if (!server.Start({QStringLiteral("--blast"), QString::number(blastCount)})) {
             std::fprintf(stderr, "vesk-bench-e2e: cannot start vesk-demo-server\n");
@@ -450,15 +461,16 @@ int main(int argc, char** argv)
         QCoreApplication::processEvents();
         const double cpu = ProcessCpuSeconds() - cpuStart;
         const double seconds = wall.nsecsElapsed() * 1e-9;
-        blastReceived = client.Received;
-        cpuPerAlertUs = cpu * 1e6 / double(blastCount);
-        alertsPerSecond = double(blastCount) / seconds;
-        paintsPerWindowPerSecond = double(client.TotalPaints() - paintsAtStart) / WindowCount / seconds;
-        allocsPerAlert = double(allocsAtThreeQuarters - allocsAtQuarter) / double(blastCount / 2);
-        worstTickLate = client.WorstTickLateMs;
+        worstTickLate = std::max(worstTickLate, client.WorstTickLateMs);
+        if (cpu * 1e6 / double(blastCount) < cpuPerAlertUs) {
+            blastReceived = client.Received;
+            cpuPerAlertUs = cpu * 1e6 / double(blastCount);
+            alertsPerSecond = double(blastCount) / seconds;
+            paintsPerWindowPerSecond = double(client.TotalPaints() - paintsAtStart) / WindowCount / seconds;
+            allocsPerAlert = double(allocsAtThreeQuarters - allocsAtQuarter) / double(blastCount / 2);
+        }
         if (!done)
             std::printf("blast NOT FINISHED within the limit: %lld of %lld alerts\n", client.LastSeq + 1, blastCount);
-        TTalkWithServer::SetConnectionFactory({});
         client.Connection->Reset();
         client.Settle(50);
         server.Log += server.Process.readAllStandardOutput();
@@ -466,6 +478,7 @@ int main(int argc, char** argv)
         if (at >= 0)
             std::printf("server: %s\n", server.Log.mid(at, server.Log.indexOf('\n', at) - at).constData());
     }
+    TTalkWithServer::SetConnectionFactory({});
     qint64 rawFrames = 0;
     double raw = 1e9;
     for (int i = 0; i < 3; ++i)
@@ -474,14 +487,16 @@ int main(int argc, char** argv)
     const qint64 recordedBytes = recorded.size();
     recorded = QByteArray();
 
-    std::printf("blast of %lld alerts (98 %% single rows, 2 %% 20-row lists) into 8 shown windows:\n", blastCount);
+    std::printf("blast of %lld alerts (98 %% single rows, 2 %% 20-row lists) into 8 shown windows, best of 3:\n", blastCount);
     std::printf("  client CPU per alert           %.2f us   (%lld alerts handed over)\n", cpuPerAlertUs, blastReceived);
     std::printf("  raw inflate + cut per frame    %.3f us   (%lld frames, %.1f MB compressed)\n", rawPerAlertUs,
                 rawFrames, recordedBytes / 1e6);
     std::printf("  ratio raw / client             %.3f\n", rawPerAlertUs / cpuPerAlertUs);
+    std::printf("  socket pieces taken            %lld   (%.0f bytes each on average)\n", TRecordingConnection::Reads,
+                double(recordedBytes) / double(std::max(1LL, TRecordingConnection::Reads)));
     std::printf("  alerts per second              %.0f\n", alertsPerSecond);
     std::printf("  paints per window per second   %.1f\n", paintsPerWindowPerSecond);
-    std::printf("  500 ms tick, worst lateness    %lld ms\n", worstTickLate);
+    std::printf("  500 ms tick, worst lateness    %lld ms   (of the three)\n", worstTickLate);
     std::printf("  heap allocations per alert     %.2f   (middle half of the blast, painting and lists included)\n",
                 allocsPerAlert);
     std::fflush(stdout);
@@ -577,27 +592,35 @@ int main(int argc, char** argv)
             out.truncate(out.size() - qsizetype(z.avail_out));
             return out;
         };
-        const auto block = [&](int from, int to) {
+        // kind < 0: the six in turn; otherwise that one only.
+        const auto block = [&](int from, int to, int kind) {
             QByteArray plain;
             for (int i = from; i < to; ++i)
-                plain += Frame(8, QByteArray(rows[i % 6]) + "&blast_seq=" + QByteArray::number(i)
+                plain += Frame(8, QByteArray(rows[kind < 0 ? i % 6 : kind]) + "&blast_seq=" + QByteArray::number(i)
                                       + "&blast_sent=1765000000000000");
             return deflateAll(plain);
         };
-        std::vector<QByteArray> blocks;
-        for (int i = 0; i < 12000; i += 200)
-            blocks.push_back(block(i, i + 200));
-        deflateEnd(&z);
-        long long before = 0;
-        for (size_t b = 0; b < blocks.size() && fake; ++b) {
-            if (b == blocks.size() / 2) // the first half fills the capped lists and warms up
-                before = Allocations.load();
-            fake->Deliver(blocks[b]);
-            QCoreApplication::processEvents();
-        }
-        const long long after = Allocations.load();
+        const auto count = [&](int kind) {
+            std::vector<QByteArray> blocks;
+            for (int i = 0; i < 12000; i += 200)
+                blocks.push_back(block(i, i + 200, kind));
+            long long before = 0;
+            for (size_t b = 0; b < blocks.size() && fake; ++b) {
+                if (b == blocks.size() / 2) // the first half fills the capped lists and warms up
+                    before = Allocations.load();
+                fake->Deliver(blocks[b]);
+                QCoreApplication::processEvents();
+            }
+            return double(Allocations.load() - before) / 6000.0;
+        };
+        const double mixed = count(-1);
         std::printf("heap allocations per single-row alert (6,000 alerts, inflate, cut, 8 windows; no painting): %.3f\n",
-                    double(after - before) / 6000.0);
+                    mixed);
+        std::printf("  by kind:");
+        for (int kind = 0; kind < 6; ++kind)
+            std::printf(" %.*s %.3f", int(strchr(rows[kind], '\r') - rows[kind]), rows[kind], count(kind));
+        std::printf("\n");
+        deflateEnd(&z);
         windows.clear();
     }
     std::printf("peak RSS %.1f MB\n", PeakRssMb());
