@@ -214,6 +214,7 @@ class TestMainConnection : public QObject {
 private Q_SLOTS:
     void LoginListenSubscribePingInOrder();
     void AlertsReachEveryListener();
+    void ListenerAddedWhileAlertsAreHandedOut();
     void ClosedConversationReplacedWithSessionId();
     void SilentServerGivenUpAfter25Ticks();
     void StopShowsTextAndHoldsUntilLogin();
@@ -302,6 +303,28 @@ void TestMainConnection::AlertsReachEveryListener()
     // The fake-data window's way in.
     c.ListenResponse(true, "quickstrike\r\nsymbol=X", {});
     QCOMPARE(second.last(), QByteArray("quickstrike\r\nsymbol=X"));
+}
+
+void TestMainConnection::ListenerAddedWhileAlertsAreHandedOut()
+{
+    // Listeners are called in place; one that adds many others while it runs must still
+    // run to its end, and the new ones take this alert too.
+    TMainConnection c("127.0.0.1:1", nullptr);
+    QList<QByteArray> got;
+    int added = 0;
+    const QByteArray tag(40, 't'); // captured, so the listener's state lives outside the list
+    c.AddAlertListener([&, tag](const QByteArray& body) {
+        for (int i = 0; added < 200 && i < 100; ++i, ++added)
+            c.AddAlertListener([&got](const QByteArray& b) { got.append(b); });
+        got.append(tag + body);
+    });
+    c.ListenResponse(true, "one", {});
+    QCOMPARE(got.size(), 101);
+    QCOMPARE(got.first(), tag + "one");
+    c.ListenResponse(true, "two", {});
+    QCOMPARE(got.size(), 101 + 201);
+    QCOMPARE(got[101], tag + "two");
+    QCOMPARE(got.last(), QByteArray("two"));
 }
 
 void TestMainConnection::ClosedConversationReplacedWithSessionId()
