@@ -308,23 +308,27 @@ void TestMainConnection::AlertsReachEveryListener()
 void TestMainConnection::ListenerAddedWhileAlertsAreHandedOut()
 {
     // Listeners are called in place; one that adds many others while it runs must still
-    // run to its end, and the new ones take this alert too.
+    // run to its end, and the new ones take this alert too. (Its state is one pointer, so
+    // it lives inside the list: a list that moved its listeners would pull it away.)
     TMainConnection c("127.0.0.1:1", nullptr);
-    QList<QByteArray> got;
-    int added = 0;
-    const QByteArray tag(40, 't'); // captured, so the listener's state lives outside the list
-    c.AddAlertListener([&, tag](const QByteArray& body) {
-        for (int i = 0; added < 200 && i < 100; ++i, ++added)
-            c.AddAlertListener([&got](const QByteArray& b) { got.append(b); });
-        got.append(tag + body);
+    struct TState {
+        TMainConnection* Connection;
+        QList<QByteArray> Got;
+        int Added = 0;
+    } state{&c, {}, 0};
+    TState* s = &state;
+    c.AddAlertListener([s](const QByteArray& body) {
+        for (int i = 0; s->Added < 200 && i < 100; ++i, ++s->Added)
+            s->Connection->AddAlertListener([s](const QByteArray& b) { s->Got.append(b); });
+        s->Got.append("first " + body);
     });
     c.ListenResponse(true, "one", {});
-    QCOMPARE(got.size(), 101);
-    QCOMPARE(got.first(), tag + "one");
+    QCOMPARE(state.Got.size(), 101);
+    QCOMPARE(state.Got.first(), QByteArray("first one"));
     c.ListenResponse(true, "two", {});
-    QCOMPARE(got.size(), 101 + 201);
-    QCOMPARE(got[101], tag + "two");
-    QCOMPARE(got.last(), QByteArray("two"));
+    QCOMPARE(state.Got.size(), 101 + 201);
+    QCOMPARE(state.Got[101], QByteArray("first two"));
+    QCOMPARE(state.Got.last(), QByteArray("two"));
 }
 
 void TestMainConnection::ClosedConversationReplacedWithSessionId()

@@ -307,9 +307,9 @@ void TstTalkWithServer::keptBodiesStayIntactAsMoreArrives()
     // Bodies are handed over without a copy; one a callback keeps must not change when the
     // receive buffer takes, moves or drops the bytes around it.
     TPeer peer;
+    TAnswers kept; // outlives the conversation, which answers it once more as it goes
     auto talk = ConnectedTalk(peer);
     QVERIFY(talk);
-    TAnswers kept;
     talk->SendMessage(MakeMessage({"command", "listen_for_alerts"}), true, kept.Callback()); // 1
     QList<QByteArray> expected;
     for (int arrival = 0; arrival < 20; ++arrival) {
