@@ -3,19 +3,65 @@
 #include "Platform/Clock.h"
 #include "Shared/StringStringHashtables.h"
 
+#include <array>
+#include <cstring>
+
 namespace {
 const QByteArray LineEnd("\r\n");
 
 // A number field whose absence means 0 rather than "not known".
-double GetNumberOrZero(const tHashTable& fields, const QByteArray& key)
+double GetNumberOrZero(const tHashTable& fields, QByteArrayView key)
 {
     const double value = GetNumber(fields, key);
     return std::isnan(value) ? 0 : value;
 }
 
-QByteArray Numbered(const char* key, int i)
+// "symbol" + 12 and the like, made on the stack.
+class Numbered {
+public:
+    Numbered(const char* key, int i)
+    {
+        const qsizetype n = qsizetype(strlen(key));
+        Q_ASSERT(n < 40);
+        memcpy(Text, key, size_t(n));
+        char digits[12];
+        int d = 0;
+        unsigned v = unsigned(i);
+        do {
+            digits[d++] = char('0' + v % 10);
+            v /= 10;
+        } while (v);
+        Length = n;
+        while (d > 0)
+            Text[Length++] = digits[--d];
+    }
+    operator QByteArrayView() const { return QByteArrayView(Text, Length); }
+
+private:
+    char Text[56];
+    qsizetype Length = 0;
+};
+
+// Short texts seen lately (symbols, times), so that an equal text shares their storage
+// instead of allocating its own. Direct-mapped and bounded: a server sending a new symbol
+// with every alert only costs the allocation each would have cost anyway.
+constexpr qsizetype MaxSharedText = 32;
+constexpr quint32 SharedTextSlots = 1024;
+
+QByteArray SharedText(QByteArrayView text)
 {
-    return QByteArray(key) + QByteArray::number(i);
+    if (text.isEmpty() || text.size() > MaxSharedText)
+        return QByteArray(text.data(), text.size());
+    thread_local std::array<QByteArray, SharedTextSlots> slots;
+    QByteArray& slot = slots[tHashTable::Hash(text) % SharedTextSlots];
+    if (QByteArrayView(slot) != text)
+        slot = QByteArray(text.data(), text.size());
+    return slot;
+}
+
+QByteArray InPlace(QByteArrayView text)
+{
+    return QByteArray::fromRawData(text.data(), text.size());
 }
 } // namespace
 
@@ -35,22 +81,25 @@ QByteArray AlertFieldList(const QByteArray& body)
     return end < 0 ? body.mid(start) : body.mid(start, end - start);
 }
 
-QByteArray GetText(const tHashTable& fields, const QByteArray& key)
+QByteArray GetText(const tHashTable& fields, QByteArrayView key)
 {
-    return fields.Get(key);
+    const QByteArrayView value = fields.GetView(key);
+    if (value.isNull())
+        return QByteArray(); // absent
+    return SharedText(value);
 }
 
-double GetNumber(const tHashTable& fields, const QByteArray& key)
+double GetNumber(const tHashTable& fields, QByteArrayView key)
 {
-    return FieldToNumber(fields.Get(key));
+    return FieldToNumber(InPlace(fields.GetView(key)));
 }
 
-qint32 GetWhole(const tHashTable& fields, const QByteArray& key)
+qint32 GetWhole(const tHashTable& fields, QByteArrayView key)
 {
-    return WholeNumber(fields.Get(key), 0);
+    return WholeNumber(InPlace(fields.GetView(key)), 0);
 }
 
-TQuickStrikeEntry ReadQuickStrikeEntry(const tHashTable& fields, const QByteArray& extraColumnKey)
+TQuickStrikeEntry ReadQuickStrikeEntry(const tHashTable& fields, QByteArrayView extraColumnKey)
 {
     TQuickStrikeEntry entry;
     entry.Symbol = GetText(fields, "symbol");

@@ -6,6 +6,7 @@
 #include "Olvarra/RowLists.h"
 
 #include <QByteArray>
+#include <QByteArrayView>
 #include <QtGlobal>
 #include <cmath>
 #include <limits>
@@ -20,10 +21,12 @@ constexpr double NaN = std::numeric_limits<double>::quiet_NaN();
 QByteArray AlertCategory(const QByteArray& body);
 QByteArray AlertFieldList(const QByteArray& body);
 
-// Reads fields from one message's table.
-QByteArray GetText(const tHashTable& fields, const QByteArray& key);
-double GetNumber(const tHashTable& fields, const QByteArray& key);         // NaN default
-qint32 GetWhole(const tHashTable& fields, const QByteArray& key);          // 0 default
+// Reads fields from one message's table. Texts are strings of their own (short ones shared
+// with earlier equal texts, so a symbol seen before costs no allocation); numbers are read
+// in place.
+QByteArray GetText(const tHashTable& fields, QByteArrayView key);
+double GetNumber(const tHashTable& fields, QByteArrayView key);         // NaN default
+qint32 GetWhole(const tHashTable& fields, QByteArrayView key);          // 0 default
 
 struct TQuickStrikeEntry {
     QByteArray Symbol;
@@ -97,7 +100,7 @@ using TTamberEntries = TRowList<TTamberEntry>;
 using TWexTopListEntries = std::vector<TWexTopListEntry>;
 
 // Single-row records from the un-numbered keys.
-TQuickStrikeEntry ReadQuickStrikeEntry(const tHashTable& fields, const QByteArray& extraColumnKey);
+TQuickStrikeEntry ReadQuickStrikeEntry(const tHashTable& fields, QByteArrayView extraColumnKey);
 TBollingerEntry ReadBollingerEntry(const tHashTable& fields); // Received = now
 TPointsTopListEntry ReadSimpleListEntry(const tHashTable& fields); // PercentVol 0
 TRookEntry ReadRookEntry(const tHashTable& fields);

@@ -313,9 +313,10 @@ void TMainConnection::ListenResponse(bool success, const QByteArray& body, const
 {
     if (!success)
         return;
-    // By index: a listener may register another one while it runs.
+    // By index: a listener may register another one while it runs (the deque keeps the
+    // others in place, and none is ever removed).
     for (size_t i = 0; i < Listeners.size(); ++i) {
-        const TAlertCallback listener = Listeners[i];
+        const TAlertCallback& listener = Listeners[i];
         if (!listener)
             continue;
         // One failing window must not keep the alert from the others.

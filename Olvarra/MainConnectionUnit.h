@@ -9,6 +9,7 @@
 #include <QByteArray>
 #include <QObject>
 #include <QStringList>
+#include <deque>
 #include <functional>
 #include <memory>
 #include <vector>
@@ -98,7 +99,9 @@ private:
     std::unique_ptr<TWakeMeSoon> ConnectWakeUp;
     TMessageHandle PingHandle;
     qint64 NextPingTime = 0; // monotonic ms: a wall-clock change cannot stall the pings
-    std::vector<TAlertCallback> Listeners;
+    // A deque: a listener added while the others run leaves them where they are, so each is
+    // called in place, not copied per alert.
+    std::deque<TAlertCallback> Listeners;
     QString Status;
 
     // Feed state and health. All intervals on the monotonic clock.

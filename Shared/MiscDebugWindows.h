@@ -51,6 +51,18 @@ void GuardedCall(const QString& location, Call&& call) noexcept
     CatchEverything(call, [&](const std::exception& error) { ReportException(error, location); });
 }
 
+// The same, for a handler that runs very often: the location is made only when there is
+// something to report (location() returns the QString).
+template <class Location, class Call>
+void GuardedCallAt(Location&& location, Call&& call) noexcept
+{
+    CatchEverything(call, [&](const std::exception& error) {
+        QString where;
+        CatchEverything([&] { where = location(); }, [](const std::exception&) {});
+        ReportException(error, where);
+    });
+}
+
 // Runs an alert listener or the status handler. Their failures are ignored on purpose and
 // without a report: one broken window or display must neither keep an alert from the other
 // windows nor disturb the connection, and a listener failing on every alert would flood the

@@ -6,6 +6,7 @@
 #include "Platform/VeskError.h"
 
 #include <QByteArray>
+#include <QByteArrayView>
 #include <memory>
 #include <vector>
 
@@ -14,10 +15,14 @@ VESK_DECLARE_ERROR(EIteratorNoLongerValid, EVeskError);
 // Raised by SetValue on an iterator that has no current entry.
 VESK_DECLARE_ERROR(EEntryNotValid, EVeskError);
 
+// Key and Value own their bytes, except in entries a form was parsed into: there they may
+// be views into the form text or the table's own decoded text (see ParseForm), which the
+// table keeps alive. Whatever the table hands out owns its bytes.
 struct THashEntry {
     QByteArray Key;
     QByteArray Value;
     THashEntry* Next = nullptr;
+    quint32 KeyHash = 0; // Hash(Key), kept so that growing and looking up need not rehash
 };
 
 using THashEntryTable = std::vector<THashEntry*>;
@@ -58,15 +63,36 @@ public:
     quint32 GetModificationCount() const { return ModificationCount; }
 
     // The table's own hash of a key (exposed for tests of its exact values).
-    static quint32 Hash(const QByteArray& key);
+    static quint32 Hash(QByteArrayView key);
+
+    // The stored value as a view, valid while the table is unchanged and the form text it
+    // was parsed from lives; empty for an absent key, as Get. For reading fields without
+    // making strings.
+    QByteArrayView GetView(QByteArrayView key) const;
+
+    // For ParseForm: keeps text alive as long as the entries may point into it (a string made
+    // with fromRawData is kept as such: its owner keeps it alive, as Qt asks), and gives room
+    // for size decoded bytes that stays where it is until the table is cleared or destroyed.
+    void HoldFormText(const QByteArray& text);
+    char* DecodedRoom(qsizetype size);
+    // Insert with key and value as views into the held text or the decoded room.
+    void PutView(QByteArrayView key, QByteArrayView value);
 
 private:
     friend class tHashTableIterator;
-    THashEntry* Find(const QByteArray& key) const;
+    THashEntry* Find(QByteArrayView key) const;
+    THashEntry* Find(QByteArrayView key, quint32 hash) const;
+    bool InsertEntry(QByteArray&& key, const QByteArray& value);
+    // A stored key or value as a string that owns its bytes (or shares the form text's).
+    QByteArray Owned(const QByteArray& stored) const;
+    void ReleaseTexts();
 
     THashEntryTable Buckets;
     quint32 ModificationCount = 0;
     int EntryCount = 0;
+    QByteArray FormText;               // the text parsed into this table
+    std::vector<QByteArray> MoreTexts; // further form texts and full decoded rooms
+    QByteArray Decoded;                // decoded keys and values, never moved once used
 };
 
 // Walks a table bucket by bucket, each chain from its head. Every operation except

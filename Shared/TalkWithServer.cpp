@@ -2,6 +2,7 @@
 
 #include "Shared/GenericServerConnection.h"
 #include "Shared/MiscDebugWindows.h"
+#include "Shared/ByteSlices.h"
 #include "Shared/SocketServerConnections.h"
 #include "Shared/WakeMeSoon.h"
 #include "Shared/ZLibStreams.h"
@@ -341,7 +342,9 @@ TTalkWithServer::TStep TTalkWithServer::Step()
             body.remove(0, 8);
             body.truncate(cut.BodyLength);
         } else {
-            body = QByteArray(buffer.constData() + cut.BodyOffset, cut.BodyLength);
+            // The body shares the receive buffer (no copy): the buffer stays alive while a
+            // callback holds it, and is copied only should more bytes be inflated meanwhile.
+            body = SharedSlice(buffer, cut.BodyOffset, cut.BodyLength);
             ReceiveOffset = cut.NextOffset;
         }
         SendGoodResponse(cut.MessageId, body);
@@ -441,7 +444,8 @@ void TTalkWithServer::SendGoodResponse(qint32 id, const QByteArray& body)
     }
     if (!callback)
         return;
-    GuardedCall(QStringLiteral("TTalkWithServer.SendGoodResponse, ") + QString::fromLatin1(DescribeMessage(message)),
+    // Every alert comes this way: the location text is made only for a report.
+    GuardedCallAt([&] { return QStringLiteral("TTalkWithServer.SendGoodResponse, ") + QString::fromLatin1(DescribeMessage(message)); },
             [&] {
                 if (OnResponse)
                     OnResponse(true, body, message);

@@ -17,6 +17,8 @@ class TWakeMeSoon;
 class TZLibCompressor;
 class TZLibDecompressor;
 
+// The body of a good response shares the conversation's receive buffer: a callback that
+// keeps a small body for long should keep a copy of its bytes, or it keeps that buffer too.
 using TResponseCallback =
     std::function<void(bool success, const QByteArray& body, const TMessageToServer& message)>;
 

@@ -14,11 +14,10 @@ int HexValue(char c)
     return -1;
 }
 
-QByteArray Decode(const char* in, qsizetype length)
+// Decodes into out, which has room for length bytes (the result is never longer); returns
+// the bytes written.
+qsizetype DecodeInto(const char* in, qsizetype length, char* out)
 {
-    // The result is never longer than the text, so one allocation does.
-    QByteArray result(length, Qt::Uninitialized);
-    char* out = result.data();
     qsizetype read = 0;
     qsizetype written = 0;
     while (read < length) {
@@ -34,7 +33,14 @@ QByteArray Decode(const char* in, qsizetype length)
         // "+" is not a space here, and a "%" without two hex digits is kept as it is.
         out[written++] = in[read++];
     }
-    result.truncate(written);
+    return written;
+}
+
+QByteArray Decode(const char* in, qsizetype length)
+{
+    // The result is never longer than the text, so one allocation does.
+    QByteArray result(length, Qt::Uninitialized);
+    result.truncate(DecodeInto(in, length, result.data()));
     return result;
 }
 } // namespace
@@ -62,21 +68,33 @@ void SplitAt(const QByteArray& separator, const QByteArray& text, QByteArray& le
 void ParseForm(const QByteArray& text, tHashTable& table)
 {
     // The same cuts as SplitAt at "&" and then at "=", done with positions so that a long
-    // form is not copied once per item.
+    // form is not copied once per item. A key or value without "%" is stored as a view into
+    // the text, which the table keeps; one with "%" is decoded into the table's own room.
     const char* data = text.constData();
     const qsizetype length = text.size();
+    if (length == 0)
+        return;
+    table.HoldFormText(text);
+    const auto piece = [&table](const char* at, qsizetype n) -> QByteArrayView {
+        if (!memchr(at, '%', size_t(n)))
+            return QByteArrayView(at, n);
+        char* room = table.DecodedRoom(n);
+        const qsizetype written = DecodeInto(at, n, room);
+        return QByteArrayView(room, written);
+    };
     qsizetype start = 0;
     while (start < length) {
-        qsizetype end = text.indexOf('&', start);
-        if (end < 0)
-            end = length;
         const char* item = data + start;
+        const char* amp = static_cast<const char*>(memchr(item, '&', size_t(length - start)));
+        const qsizetype end = amp ? amp - data : length;
         const qsizetype itemLength = end - start;
         const char* equals = static_cast<const char*>(memchr(item, '=', size_t(itemLength)));
         // No "=" (also an empty item from "&&"): not a pair, skipped.
         if (equals) {
             const qsizetype keyLength = equals - item;
-            table.Put(Decode(item, keyLength), Decode(equals + 1, itemLength - keyLength - 1));
+            const QByteArrayView key = piece(item, keyLength);
+            const QByteArrayView value = piece(equals + 1, itemLength - keyLength - 1);
+            table.PutView(key, value);
         }
         start = end + 1;
     }

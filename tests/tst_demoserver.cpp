@@ -236,6 +236,7 @@ private Q_SLOTS:
     void CloseAfter();
     void SeededDataRepeats();
     void FullTopListsChange();
+    void BlastSendsTheStampedMix();
     void ScriptIsPlayed_data();
     void ScriptIsPlayed();
     void OwnConversationLayer();
@@ -651,6 +652,45 @@ void TDemoServerTest::FullTopListsChange()
     QVERIFY(dividers > 0);
     QVERIFY(spikes > 0);
     QVERIFY(zeros > 40);
+}
+
+void TDemoServerTest::BlastSendsTheStampedMix()
+{
+    // Three single-row categories and two list kinds; 500 alerts: every 50th a 20-row list.
+    TDemoServer server(Strings({"--seed", "9", "--blast", "500"}));
+    QVERIFY2(server.IsRunning(), server.Problem().constData());
+    TRawPeer peer(server);
+    QByteArray batch = Request({"command", "listen_for_alerts"}, 8);
+    for (const char* category : {"quickstrike", "bollinger", "rook", "points", "wex"})
+        batch += Request({"command", "add_alert_category", "category", category});
+    peer.SendRaw(Opening + peer.Compress(batch));
+    QVERIFY(peer.WaitForFrames(500));
+    QVERIFY(server.WaitFor([&] { return server.Logged("BLAST {\"conn\":1,\"alerts\":500,"); }));
+    const QVector<TFrame> frames = peer.Frames();
+    QCOMPARE(frames.size(), 500); // nothing but the blast: no made-up alerts besides it
+    QMap<QByteArray, int> perCategory;
+    qint64 previousSent = 0;
+    for (int i = 0; i < frames.size(); ++i) {
+        const QByteArray& body = frames[i].Body;
+        QCOMPARE(frames[i].Id, 8);
+        const QByteArray category = body.left(body.indexOf("\r\n"));
+        ++perCategory[category];
+        QMap<QByteArray, QByteArray> fields;
+        for (const QByteArray& item : body.mid(body.indexOf("\r\n") + 2).split('&'))
+            fields.insert(item.left(item.indexOf('=')), item.mid(item.indexOf('=') + 1));
+        QCOMPARE(fields.value("blast_seq"), QByteArray::number(i));
+        const qint64 sent = fields.value("blast_sent").toLongLong();
+        QVERIFY(sent >= previousSent && sent > 1'700'000'000'000'000LL);
+        previousSent = sent;
+        const bool list = i % 50 == 49;
+        QCOMPARE(category == "points" || category == "wex", list);
+        if (list)
+            QVERIFY2(fields.contains("symbol19") && !fields.contains("symbol20"), body.left(120).constData());
+    }
+    QCOMPARE(perCategory.value("points") + perCategory.value("wex"), 10);
+    QCOMPARE(perCategory.value("points"), 5);
+    for (const char* category : {"quickstrike", "bollinger", "rook"})
+        QVERIFY(qAbs(perCategory.value(category) - 490 / 3) <= 1);
 }
 
 void TDemoServerTest::ScriptIsPlayed_data()

@@ -214,6 +214,7 @@ class TestMainConnection : public QObject {
 private Q_SLOTS:
     void LoginListenSubscribePingInOrder();
     void AlertsReachEveryListener();
+    void ListenerAddedWhileAlertsAreHandedOut();
     void ClosedConversationReplacedWithSessionId();
     void SilentServerGivenUpAfter25Ticks();
     void StopShowsTextAndHoldsUntilLogin();
@@ -302,6 +303,32 @@ void TestMainConnection::AlertsReachEveryListener()
     // The fake-data window's way in.
     c.ListenResponse(true, "quickstrike\r\nsymbol=X", {});
     QCOMPARE(second.last(), QByteArray("quickstrike\r\nsymbol=X"));
+}
+
+void TestMainConnection::ListenerAddedWhileAlertsAreHandedOut()
+{
+    // Listeners are called in place; one that adds many others while it runs must still
+    // run to its end, and the new ones take this alert too. (Its state is one pointer, so
+    // it lives inside the list: a list that moved its listeners would pull it away.)
+    TMainConnection c("127.0.0.1:1", nullptr);
+    struct TState {
+        TMainConnection* Connection;
+        QList<QByteArray> Got;
+        int Added = 0;
+    } state{&c, {}, 0};
+    TState* s = &state;
+    c.AddAlertListener([s](const QByteArray& body) {
+        for (int i = 0; s->Added < 200 && i < 100; ++i, ++s->Added)
+            s->Connection->AddAlertListener([s](const QByteArray& b) { s->Got.append(b); });
+        s->Got.append("first " + body);
+    });
+    c.ListenResponse(true, "one", {});
+    QCOMPARE(state.Got.size(), 101);
+    QCOMPARE(state.Got.first(), QByteArray("first one"));
+    c.ListenResponse(true, "two", {});
+    QCOMPARE(state.Got.size(), 101 + 201);
+    QCOMPARE(state.Got[101], QByteArray("first two"));
+    QCOMPARE(state.Got.last(), QByteArray("two"));
 }
 
 void TestMainConnection::ClosedConversationReplacedWithSessionId()

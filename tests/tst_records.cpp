@@ -22,6 +22,39 @@ class TestRecords : public QObject {
     Q_OBJECT
 
 private Q_SLOTS:
+    void RecordTextsOutliveTheMessage()
+    {
+        // A window parses the field line in place, as a view into the body. The record's
+        // texts must be its own: the body's bytes go (or are overwritten) after the message.
+        QByteArray body("symbol=IBM&time=09%3A31%3A05&last=12.5&prev_close=12&sma_divergence=1");
+        TQuickStrikeEntry entry;
+        {
+            tHashTable fields;
+            ParseForm(QByteArray::fromRawData(body.constData(), body.size()), fields);
+            entry = ReadQuickStrikeEntry(fields, "sma_divergence");
+            QCOMPARE(fields.Get("symbol"), QByteArray("IBM"));
+        }
+        body.fill('#');
+        QCOMPARE(entry.Symbol, QByteArray("IBM"));
+        QCOMPARE(entry.Time, QByteArray("09:31:05"));
+        QCOMPARE(entry.Last, 12.5);
+        // The same for texts read from a table whose form text was a temporary, through a
+        // table made after it on the same recycled storage.
+        QByteArray symbol, value;
+        {
+            tHashTable fields;
+            ParseForm(QByteArray("symbol=MS%46T&note=x"), fields);
+            symbol = GetText(fields, "symbol");
+            value = fields.Get("note");
+        }
+        tHashTable next;
+        ParseForm(QByteArray("symbol=ZZZZ&note=y"), next);
+        QCOMPARE(symbol, QByteArray("MSFT"));
+        QCOMPARE(value, QByteArray("x"));
+        QCOMPARE(GetText(next, "symbol"), QByteArray("ZZZZ"));
+        QVERIFY(GetText(next, "absent").isNull());
+    }
+
     void CategoryAndFieldListLines()
     {
         const QByteArray body("TopList\r\nsymbol=IBM&last=1\r\nignored=1");

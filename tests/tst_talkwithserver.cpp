@@ -167,6 +167,7 @@ private Q_SLOTS:
     void idsAndSerialsFollowTheSlotRule();
     void answeredAndCancelledSlotsAreReused();
     void framesAreCutAcrossAndWithinArrivals();
+    void keptBodiesStayIntactAsMoreArrives();
     void persistentCallbackAndShutdownAnswerEveryoneOnce();
     void destructionAnswersWaitingCallbacks();
     void callbackErrorsAreReportedAndDispatchGoesOn();
@@ -299,6 +300,31 @@ void TstTalkWithServer::framesAreCutAcrossAndWithinArrivals()
     QTRY_COMPARE(order.size(), 3);
     QCOMPARE(order, QStringList({QStringLiteral("eight:b"), QStringLiteral("one:c"), QStringLiteral("one:")}));
     QCOMPARE(talk->GetState(), TTalkWithServer::Connected);
+}
+
+void TstTalkWithServer::keptBodiesStayIntactAsMoreArrives()
+{
+    // Bodies are handed over without a copy; one a callback keeps must not change when the
+    // receive buffer takes, moves or drops the bytes around it.
+    TPeer peer;
+    TAnswers kept; // outlives the conversation, which answers it once more as it goes
+    auto talk = ConnectedTalk(peer);
+    QVERIFY(talk);
+    talk->SendMessage(MakeMessage({"command", "listen_for_alerts"}), true, kept.Callback()); // 1
+    QList<QByteArray> expected;
+    for (int arrival = 0; arrival < 20; ++arrival) {
+        QByteArray frames;
+        for (int i = 0; i < 50; ++i) {
+            const QByteArray body = "alert " + QByteArray::number(arrival * 50 + i) + ' ' +
+                                    QByteArray((arrival * 7 + i) % 300, char('a' + i % 26));
+            expected.append(body);
+            frames += Frame(1, body);
+        }
+        peer.SendFrames(frames);
+        QTRY_COMPARE(kept.Got.size(), expected.size());
+    }
+    for (int i = 0; i < expected.size(); ++i)
+        QCOMPARE(kept.Got[i].second, expected[i]);
 }
 
 void TstTalkWithServer::persistentCallbackAndShutdownAnswerEveryoneOnce()

@@ -4,6 +4,7 @@
 
 #include <QRandomGenerator>
 #include <QTime>
+#include <chrono>
 #include <cmath>
 
 namespace {
@@ -12,6 +13,8 @@ namespace {
 const QByteArray OpeningLine1 = "command=set_output&mode=zlib";
 const QByteArray OpeningLine2 = "command=set_input&mode=zlib";
 constexpr qsizetype MaxOpeningBytes = 4096;
+// A blast up to this long is made and compressed before it is sent (about 40 bytes each).
+constexpr qint64 MaxPrebuiltBlast = 2'000'000;
 
 quint64 SeedFor(const TServerOptions& options)
 {
@@ -44,6 +47,9 @@ TConversation::TConversation(int conn, const TServerOptions& options,
 {
     BurstTimer.setInterval(1);
     connect(&BurstTimer, &QTimer::timeout, this, &TConversation::PumpBurst);
+    BlastTimer.setInterval(1);
+    BlastTimer.setTimerType(Qt::PreciseTimer);
+    connect(&BlastTimer, &QTimer::timeout, this, &TConversation::PumpBlast);
     ZipBombTimer.setInterval(1);
     connect(&ZipBombTimer, &QTimer::timeout, this, &TConversation::PumpZipBomb);
     CloseTimer.setSingleShot(true);
@@ -66,6 +72,7 @@ void TConversation::Detach()
     ScriptTimer.stop();
     BurstTimer.stop();
     BurstLeft.clear();
+    BlastTimer.stop();
 }
 
 void TConversation::Close(const QByteArray& why)
@@ -214,6 +221,16 @@ void TConversation::AfterBatch()
         BurstDone = true;
         SendBurst(Categories);
     }
+    if (ListenId && Options.Blast > 0 && !BlastStarted && !Categories.isEmpty() && !Silent) {
+        BlastStarted = true;
+        BlastClock.start();
+        // Without a rate (and within reason for memory) the whole blast is made first.
+        if (Options.BlastRate <= 0 && Options.Blast <= MaxPrebuiltBlast) {
+            Flush();
+            PrebuildBlast();
+        }
+        PumpBlast();
+    }
     if (ListenId && Options.HugeAlertMiB > 0 && !HugeAlertDone && !Categories.isEmpty())
         SendHugeAlert();
     if (BadFramePending && !BadFrameDone) {
@@ -323,12 +340,17 @@ void TConversation::Flush()
     QByteArray compressed = Deflater.CompressAndFlush(OutPlain);
     OutPlain.clear();
     ZeroWindow = false;
-    Write(compressed);
+    // Behind blocks made ahead of time, in stream order.
+    if (!Prebuilt.isEmpty())
+        Prebuilt.enqueue(std::move(compressed));
+    else
+        Write(compressed);
 }
 
 void TConversation::StartAlerts()
 {
-    if (Options.NoAlerts || Silent)
+    // A blast replaces the made-up alerts, so that what arrives is exactly the blast.
+    if (Options.NoAlerts || Silent || Options.Blast > 0)
         return;
     if (!Options.Script.isEmpty()) {
         ScriptTimer.start(std::max(1, Options.ScriptIntervalMs));
@@ -412,4 +434,76 @@ void TConversation::ScriptTick()
     if (Options.ScriptUnfiltered || Subscribed(line.Category))
         QueueFrame(*ListenId, line.Category + "\r\n" + line.Form);
     Flush();
+}
+
+QByteArray TConversation::NextBlastCategory()
+{
+    // Every 50th alert is a top list (2 %), the others single rows; each group's categories
+    // take turns, so every window of the mix gets its share. Without a category of one
+    // group, the other takes its place.
+    QVector<QByteArray> rows, lists;
+    for (const QByteArray& category : Categories)
+        (IsListKind(Options.KindOf(category)) ? lists : rows).append(category);
+    const qint64 n = BlastQueued;
+    if ((n % 50 == 49 && !lists.isEmpty()) || rows.isEmpty())
+        return lists[qsizetype((n / 50) % lists.size())];
+    return rows[qsizetype((n - n / 50) % rows.size())];
+}
+
+void TConversation::QueueBlastAlerts(qint64 end)
+{
+    const QTime now = QTime::currentTime();
+    for (; BlastQueued < end; ++BlastQueued) {
+        const QByteArray category = NextBlastCategory();
+        const qint64 sentUs = std::chrono::duration_cast<std::chrono::microseconds>(
+                                  std::chrono::system_clock::now().time_since_epoch())
+                                  .count();
+        QueueFrame(*ListenId, category + "\r\n" + Market.NextForm(Options.KindOf(category), now, 20) +
+                                  "&blast_seq=" + QByteArray::number(BlastQueued) + "&blast_sent=" +
+                                  QByteArray::number(sentUs));
+    }
+}
+
+void TConversation::PrebuildBlast()
+{
+    // Made and compressed before the first byte goes out, so that the client, not this
+    // server, sets the pace; blocks of 200 alerts, each ending on a sync flush.
+    while (BlastQueued < Options.Blast) {
+        QueueBlastAlerts(std::min(Options.Blast, BlastQueued + 200));
+        Prebuilt.enqueue(Deflater.CompressAndFlush(OutPlain));
+        OutPlain.clear();
+    }
+}
+
+void TConversation::PumpBlast()
+{
+    constexpr qint64 MaxAhead = 4 * 1024 * 1024;
+    if (Closed || Silent || !ListenId) {
+        BlastTimer.stop();
+        return;
+    }
+    if (!Prebuilt.isEmpty()) {
+        while (!Prebuilt.isEmpty() && !(Backlog && Backlog() > MaxAhead))
+            Write(Prebuilt.dequeue());
+    } else {
+        for (;;) {
+            qint64 due = Options.Blast;
+            if (Options.BlastRate > 0)
+                due = std::min<qint64>(
+                    due, qint64(std::floor(BlastClock.nsecsElapsed() * 1e-9 * Options.BlastRate)) + 1);
+            if (BlastQueued >= due || (Backlog && Backlog() > MaxAhead))
+                break;
+            // A flush at least every 200 alerts, as a server writes whatever it has.
+            QueueBlastAlerts(std::min(due, BlastQueued + 200));
+            Flush();
+        }
+    }
+    if (BlastQueued >= Options.Blast && Prebuilt.isEmpty()) {
+        BlastTimer.stop();
+        LogLine("BLAST {\"conn\":" + QByteArray::number(ConnNumber) + ",\"alerts\":" + QByteArray::number(BlastQueued) +
+                ",\"ms\":" + QByteArray::number(BlastClock.elapsed()) + "}");
+        return;
+    }
+    if (!BlastTimer.isActive())
+        BlastTimer.start();
 }

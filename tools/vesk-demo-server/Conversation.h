@@ -9,6 +9,7 @@
 #include "ZStreams.h"
 
 #include <QElapsedTimer>
+#include <QQueue>
 #include <QObject>
 #include <QTimer>
 #include <functional>
@@ -45,6 +46,10 @@ private:
     void PumpBurst();
     void PumpZipBomb();
     void SendHugeAlert();
+    void PumpBlast();
+    void PrebuildBlast();
+    void QueueBlastAlerts(qint64 end);
+    QByteArray NextBlastCategory();
     void SingleRowTick();
     void ListTick();
     void ScriptTick();
@@ -81,6 +86,11 @@ private:
     QByteArray ZeroBlocks;       // one MiB of zeros for a zero window
     QTimer ZipBombTimer;
     bool HugeAlertDone = false;
+    bool BlastStarted = false;
+    qint64 BlastQueued = 0;
+    QQueue<QByteArray> Prebuilt;  // compressed blast blocks not yet written, in stream order
+    QTimer BlastTimer;
+    QElapsedTimer BlastClock;
 
     TMarketData Market;
     QTimer CloseTimer;

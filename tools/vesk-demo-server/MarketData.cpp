@@ -91,7 +91,7 @@ TMarketData::TStock& TMarketData::Step(int index)
     return s;
 }
 
-QByteArray TMarketData::NextForm(TAlertKind kind, const QTime& now)
+QByteArray TMarketData::NextForm(TAlertKind kind, const QTime& now, int listRows)
 {
     const QByteArray hms = now.toString(QStringLiteral("HH:mm:ss")).toLatin1();
     const QByteArray hm = now.toString(QStringLiteral("HH:mm")).toLatin1();
@@ -139,7 +139,7 @@ QByteArray TMarketData::NextForm(TAlertKind kind, const QTime& now)
         QVector<int> order(Stocks.size());
         std::iota(order.begin(), order.end(), 0);
         std::shuffle(order.begin(), order.end(), Rng);
-        order.resize(10 + Pick(11));
+        order.resize(listRows > 0 ? std::min(listRows, int(order.size())) : 10 + Pick(11));
         for (int i : order)
             Step(i);
         // A points list ranks by the change in price, largest first.
@@ -189,8 +189,9 @@ QByteArray TMarketData::NextForm(TAlertKind kind, const QTime& now)
         std::iota(order.begin(), order.end(), 0);
         std::sort(order.begin(), order.end(),
                   [&](int a, int b) { return Stocks[a].WexScore > Stocks[b].WexScore; });
-        order.resize(int(std::lround(WexSize)));
-        const int divider = Chance(0.3) ? 3 + Pick(int(order.size()) - 6) : -1;
+        order.resize(listRows > 0 ? std::min(listRows, int(order.size())) : int(std::lround(WexSize)));
+        // A fixed size has no divider row, so the list holds exactly that many rows.
+        const int divider = listRows <= 0 && Chance(0.3) ? 3 + Pick(int(order.size()) - 6) : -1;
         int row = 0;
         static const char* const indicatorKeys[8] = {"todays_range", "opening_range", "strength",
                                                      "up_trend",     "near_high",     "near_low",

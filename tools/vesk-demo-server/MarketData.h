@@ -21,8 +21,9 @@ class TMarketData {
 public:
     explicit TMarketData(quint64 seed);
 
-    // The form text (key=value&...) of the next alert of that kind.
-    QByteArray NextForm(TAlertKind kind, const QTime& now);
+    // The form text (key=value&...) of the next alert of that kind. listRows > 0 fixes the
+    // number of stock rows of a numbered list (points, wex) instead of letting it vary.
+    QByteArray NextForm(TAlertKind kind, const QTime& now, int listRows = 0);
 
     int SymbolCount() const { return int(Stocks.size()); }
 

@@ -42,6 +42,8 @@ struct TServerOptions {
     bool FaultsApplyTo(int conn) const { return FaultConnections < 0 || conn <= FaultConnections; }
     int ZipBombMiB = 0;    // after the login reply: this many MiB of empty frames, deflated
     int HugeAlertMiB = 0;  // after listen: one alert of about this size
+    qint64 Blast = 0;       // after listen: this many alerts of the realistic mix, stamped
+    double BlastRate = 0;   // alerts per second of the blast; 0: as fast as the client takes them
     int PostFail = 0;
     int PostDelayMs = 0;
 

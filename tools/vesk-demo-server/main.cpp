@@ -99,6 +99,8 @@ int main(int argc, char** argv)
     add("huge-alert", "MIB", "After listen send one alert of about MIB MiB to the first category: a made-up row with a symbol of a fifth of it (at most 8 MiB) and up to 200,000 extra fields.");
     add("bad-frame", "negative|huge", "After the login reply send a good frame and then one of length -5 or 0x7fffff00, then nothing.");
     add("faults-first", "N", "Apply --garbage and --bad-frame only to the first N connections.");
+    add("blast", "N", "Instead of the made-up alerts: after listen send N alerts of the realistic mix over the subscribed categories (98 % single-row alerts of the single-row kinds in turn, 2 % top lists of 20 rows of the list kinds), each carrying blast_seq (0, 1, ...) and blast_sent (microseconds since 1970 when made). Without --blast-rate (and up to 2,000,000 alerts) the whole blast is made and compressed first and then written as fast as the client takes it; logs BLAST {...} when all are written.");
+    add("blast-rate", "N", "Alerts per second of --blast (default 0: no limit).");
     add("post-fail", "N", "Answer the first N tunnel uploads with status 500.");
     add("post-delay", "MS", "Delay the answer to every tunnel upload.");
     if (!p.parse(app.arguments()))
@@ -169,6 +171,18 @@ int main(int argc, char** argv)
         o.ZipBombMiB = IntOption(p, QStringLiteral("zip-bomb"), 0, 1'000'000);
     if (p.isSet(QStringLiteral("huge-alert")))
         o.HugeAlertMiB = IntOption(p, QStringLiteral("huge-alert"), 0, 1024);
+    if (p.isSet(QStringLiteral("blast"))) {
+        bool ok = false;
+        o.Blast = p.value(QStringLiteral("blast")).toLongLong(&ok);
+        if (!ok || o.Blast < 0 || o.Blast > 1'000'000'000)
+            Fail(QStringLiteral("--blast wants a whole number from 0 to 1000000000"));
+    }
+    if (p.isSet(QStringLiteral("blast-rate"))) {
+        bool ok = false;
+        o.BlastRate = p.value(QStringLiteral("blast-rate")).toDouble(&ok);
+        if (!ok || o.BlastRate < 0 || o.BlastRate > 1e7)
+            Fail(QStringLiteral("--blast-rate wants a number from 0 to 10000000"));
+    }
     if (p.isSet(QStringLiteral("post-fail")))
         o.PostFail = IntOption(p, QStringLiteral("post-fail"), 0, 1'000'000'000);
     if (p.isSet(QStringLiteral("post-delay")))
