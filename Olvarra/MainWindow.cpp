@@ -7,9 +7,9 @@
 #include "Olvarra/PriceSpikeSignal.h"
 #include "Olvarra/PriceSpikeSound.h"
 #include "Olvarra/QuickstrikeExclude.h"
+#include "Olvarra/WindowPlacement.h"
 #include "Platform/SettingsStore.h"
 #include "Platform/WindowForward.h"
-#include "Shared/WakeMeSoon.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -19,17 +19,14 @@
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QFontDialog>
-#include <QGuiApplication>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QLocale>
 #include <QProxyStyle>
 #include <QPushButton>
-#include <QScreen>
 #include <QTabWidget>
 #include <clocale>
-#include <limits>
 
 const QString TMainForm::DesignCaption = QStringLiteral("Reraduv Ezerid");
 const QString TMainForm::VersionSuffix = QStringLiteral(" 1.1.31");
@@ -80,115 +77,6 @@ QString WindowSection(const TAlertForm* window)
 {
     return QStringLiteral("Window:") + QString::fromLatin1(window->GetSubscription() + window->GetSuffix());
 }
-
-// Where the window's frame would stand in its normal (restored) state: Qt reports the normal
-// rectangle of the client area, so the frame's offset is taken off again.
-QPoint NormalFramePos(const QWidget* window)
-{
-    const QPoint frameOffset = window->geometry().topLeft() - window->frameGeometry().topLeft();
-    return window->normalGeometry().topLeft() - frameOffset;
-}
-
-int WindowStateNumber(const QWidget* window)
-{
-    if (window->windowState() & Qt::WindowMinimized)
-        return 1;
-    if (window->windowState() & Qt::WindowMaximized)
-        return 2;
-    return 0;
-}
-
-void ApplyWindowStateNumber(QWidget* window, int state)
-{
-    Qt::WindowStates states = window->windowState() & ~(Qt::WindowMinimized | Qt::WindowMaximized);
-    if (state == 1)
-        states |= Qt::WindowMinimized;
-    else if (state == 2)
-        states |= Qt::WindowMaximized;
-    window->setWindowState(states);
-}
-
-QScreen* ScreenHolding(const QRect& frame)
-{
-    if (QScreen* screen = QGuiApplication::screenAt(frame.center()))
-        return screen;
-    // Wholly off every monitor: the nearest one.
-    QScreen* nearest = nullptr;
-    qint64 best = std::numeric_limits<qint64>::max();
-    for (QScreen* screen : QGuiApplication::screens()) {
-        const QRect g = screen->geometry();
-        const qint64 dx = std::max({0, g.left() - frame.right(), frame.left() - g.right()});
-        const qint64 dy = std::max({0, g.top() - frame.bottom(), frame.top() - g.bottom()});
-        const qint64 d = dx * dx + dy * dy;
-        if (d < best) {
-            best = d;
-            nearest = screen;
-        }
-    }
-    return nearest;
-}
-
-// The frame around a window's client area as the window system reports it; empty until the
-// window has been shown (and, under some window managers, for a while after).
-QMargins FrameMargins(const QWidget* window)
-{
-    const QRect frame = window->frameGeometry();
-    const QRect client = window->geometry();
-    return QMargins(client.left() - frame.left(), client.top() - frame.top(), frame.right() - client.right(),
-                    frame.bottom() - client.bottom());
-}
-
-// Moves a window onto its monitor again once the window system knows its frame. The fit made
-// at start-up sees only the client area: Qt learns the border and the title bar when the
-// window is first shown, or even later, when the window manager has framed it. So the window
-// is fitted on its first show in the normal state (also a hidden window shown later from the
-// list) and again whenever its frame changes while it is shown; a window the user moves
-// later, with the same frame, is left where it is put.
-class TFrameFit : public QObject {
-public:
-    explicit TFrameFit(QWidget* window) : QObject(window), Window(window), Check(new TWakeMeSoon(this))
-    {
-        // After the event: Qt settles a window's position and frame only once the show, move
-        // or state change that told us has been handled.
-        Check->OnWakeUp = [this] { FitIfFrameChanged(); };
-        window->installEventFilter(this);
-    }
-
-protected:
-    bool eventFilter(QObject* watched, QEvent* event) override
-    {
-        switch (event->type()) {
-        case QEvent::Show:
-        case QEvent::Move:
-        case QEvent::Resize:
-        case QEvent::WindowStateChange:
-            Check->Request();
-            break;
-        default:
-            break;
-        }
-        return QObject::eventFilter(watched, event);
-    }
-
-private:
-    void FitIfFrameChanged()
-    {
-        if (!Window->isVisible()
-            || (Window->windowState() & (Qt::WindowMinimized | Qt::WindowMaximized | Qt::WindowFullScreen)))
-            return;
-        const QMargins margins = FrameMargins(Window);
-        if (Fitted && margins == FittedMargins)
-            return;
-        Fitted = true;
-        FittedMargins = margins;
-        TMainForm::MoveOntoMonitor(Window);
-    }
-
-    QWidget* Window;
-    TWakeMeSoon* Check;
-    bool Fitted = false; // fitted while shown, with FittedMargins
-    QMargins FittedMargins;
-};
 
 } // namespace
 
@@ -364,7 +252,7 @@ void TMainForm::FormCreate(const TMainFormSetup& setup)
     move(Settings->ReadInteger(MainSection, QStringLiteral("Left"), DesignLeft),
          Settings->ReadInteger(MainSection, QStringLiteral("Top"), DesignTop));
     MoveOntoMonitor(this);
-    new TFrameFit(this); // and once more when the frame is known
+    KeepFittingOnceFramed(this); // and once more when the frame is known
 
     // 9.
     RestoreAlertWindowPlacements();
@@ -400,7 +288,7 @@ void TMainForm::CreateAlertWindows()
         AlertWindows.push_back(window);
         // Its placement is fitted at step 9, and again when its frame is known (it may be
         // shown there already).
-        new TFrameFit(window);
+        KeepFittingOnceFramed(window);
         AlertWindowsListBox->addItem(window->windowTitle());
         Connection->AddCategory(window->GetSubscription());
     }
@@ -409,39 +297,14 @@ void TMainForm::CreateAlertWindows()
 
 void TMainForm::RestoreAlertWindowPlacements()
 {
-    for (TAlertForm* window : AlertWindows) {
-        const QString section = WindowSection(window);
-        const QRect normal = window->normalGeometry();
-        const QPoint framePos = NormalFramePos(window);
-        const int width = Settings->ReadInteger(section, QStringLiteral("Width"), normal.width());
-        const int height = Settings->ReadInteger(section, QStringLiteral("Height"), normal.height());
-        const int left = Settings->ReadInteger(section, QStringLiteral("Left"), framePos.x());
-        const int top = Settings->ReadInteger(section, QStringLiteral("Top"), framePos.y());
-        const bool visible = Settings->ReadBool(section, QStringLiteral("Visible"), window->isVisible());
-        const int state = Settings->ReadInteger(section, QStringLiteral("State"), WindowStateNumber(window));
-        window->resize(std::max(1, width), std::max(1, height));
-        window->move(left, top);
-        // The normal placement is brought onto its monitor before the state is applied, so a
-        // window saved minimised or maximised also comes back to a reachable place.
-        MoveOntoMonitor(window);
-        ApplyWindowStateNumber(window, state);
-        window->setVisible(visible);
-    }
+    for (TAlertForm* window : AlertWindows)
+        RestoreWindowPlacement(*Settings, WindowSection(window), window);
 }
 
 void TMainForm::SaveAlertWindowPlacements()
 {
-    for (TAlertForm* window : AlertWindows) {
-        const QString section = WindowSection(window);
-        const QRect normal = window->normalGeometry();
-        const QPoint framePos = NormalFramePos(window);
-        Settings->WriteInteger(section, QStringLiteral("Width"), normal.width());
-        Settings->WriteInteger(section, QStringLiteral("Height"), normal.height());
-        Settings->WriteInteger(section, QStringLiteral("Left"), framePos.x());
-        Settings->WriteInteger(section, QStringLiteral("Top"), framePos.y());
-        Settings->WriteInteger(section, QStringLiteral("State"), WindowStateNumber(window));
-        Settings->WriteBool(section, QStringLiteral("Visible"), window->isVisible());
-    }
+    for (TAlertForm* window : AlertWindows)
+        SaveWindowPlacement(*Settings, WindowSection(window), window);
 }
 
 void TMainForm::FormDestroy()
@@ -572,28 +435,4 @@ void TMainForm::SetupSoundButtonClick()
 void TMainForm::PlayPriceSpikeSound()
 {
     PriceSpikeSignal->Play();
-}
-
-QRect TMainForm::FitOntoMonitor(QRect frame, const QRect& monitor)
-{
-    if (frame.right() > monitor.right())
-        frame.moveRight(monitor.right());
-    if (frame.left() < monitor.left())
-        frame.moveLeft(monitor.left());
-    if (frame.bottom() > monitor.bottom())
-        frame.moveBottom(monitor.bottom());
-    if (frame.top() < monitor.top())
-        frame.moveTop(monitor.top());
-    return frame;
-}
-
-void TMainForm::MoveOntoMonitor(QWidget* window)
-{
-    const QRect frame = window->frameGeometry();
-    QScreen* screen = ScreenHolding(frame);
-    if (!screen)
-        return;
-    const QRect fitted = FitOntoMonitor(frame, screen->availableGeometry());
-    if (fitted.topLeft() != frame.topLeft())
-        window->move(fitted.topLeft());
 }

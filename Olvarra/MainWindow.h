@@ -84,11 +84,6 @@ public:
     static const QString DesignCaption;
     static const QString VersionSuffix;
 
-    // The rectangle moved, without changing its size, to lie on the monitor: the right
-    // edge is pulled in first, then the left edge wins; the same for bottom and top.
-    static QRect FitOntoMonitor(QRect frame, const QRect& monitor);
-    // Moves a top-level window onto the monitor that holds it (or the nearest one).
-    static void MoveOntoMonitor(QWidget* window);
 
     // Controls, by their design names.
     QTabWidget* PageControl1 = nullptr;

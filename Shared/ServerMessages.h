@@ -58,6 +58,7 @@ void AppendField(QByteArray& out, const QByteArray& text);
 // Appends one whole request: "message_id" and the id in decimal when messageId > 0, then
 // every pair whose Key is not empty (Key field, Value field), then four zero bytes.
 // The caller decides whether an empty message is written at all (see IsEmptyMessage).
+// TTalkWithServer::SendMessage encodes every request with it.
 void AppendRequest(QByteArray& out, const TMessageToServer& message, qint32 messageId);
 
 // ---- Response frames (server to client, after inflating) ----

@@ -100,20 +100,6 @@ void TTalkWithServer::WriteCompressed(const QByteArray& data)
     FlushWakeUp->Request();
 }
 
-void TTalkWithServer::WriteInteger(qint32 value)
-{
-    const quint32 v = quint32(value);
-    const char bytes[4] = {char(v & 0xFF), char((v >> 8) & 0xFF), char((v >> 16) & 0xFF), char((v >> 24) & 0xFF)};
-    WriteCompressed(QByteArray(bytes, 4));
-}
-
-void TTalkWithServer::WriteString(const QByteArray& text)
-{
-    WriteInteger(qint32(text.size()));
-    if (!text.isEmpty())
-        WriteCompressed(text);
-}
-
 void TTalkWithServer::Flush()
 {
     // Everything written in this turn becomes one block that the server can decode now.
@@ -151,17 +137,11 @@ TMessageHandle TTalkWithServer::SendMessage(const TMessageToServer& message, boo
         handle.Serial = slot.Serial;
     }
 
-    if (handle.MessageId > 0) {
-        WriteString("message_id");
-        WriteString(QByteArray::number(handle.MessageId));
-    }
-    for (const TMessagePair& pair : message) {
-        if (pair.Key.isEmpty())
-            continue;
-        WriteString(pair.Key);
-        WriteString(pair.Value);
-    }
-    WriteInteger(0);
+    // The request's bytes go to the compressor in one piece; the buffer keeps its room
+    // for the next request.
+    RequestBytes.resize(0);
+    AppendRequest(RequestBytes, message, handle.MessageId);
+    WriteCompressed(RequestBytes);
     return handle;
 }
 

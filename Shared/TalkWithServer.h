@@ -90,8 +90,6 @@ private:
 
     void SendRaw(const QByteArray& data);
     void WriteCompressed(const QByteArray& data);
-    void WriteInteger(qint32 value);
-    void WriteString(const QByteArray& text);
     void Flush();
     void Shutdown();
     void SendGoodResponse(qint32 id, const QByteArray& body);
@@ -111,6 +109,7 @@ private:
     std::unique_ptr<TGenericServerConnection> Connection;
     std::unique_ptr<TWakeMeSoon> FlushWakeUp;
     QByteArray PendingOutput;
+    QByteArray RequestBytes; // one request encoded, reused from request to request
     std::unique_ptr<TZLibCompressor> Compressor;
     std::unique_ptr<TZLibDecompressor> Decompressor;
     std::unique_ptr<TWakeMeSoon> WorkWakeUp; // the next turn of work on received bytes

@@ -8,6 +8,7 @@
 #include "Olvarra/MainConnectionUnit.h"
 #include "Olvarra/MainWindow.h"
 #include "Olvarra/QuickstrikeExclude.h"
+#include "Olvarra/WindowPlacement.h"
 #include "Olvarra/PriceSpikeSignal.h"
 #include "Olvarra/PriceSpikeSound.h"
 #include "Platform/Clock.h"
@@ -373,9 +374,9 @@ void TestMainForm::FitOntoMonitorRules()
 {
     const QRect monitor(0, 0, 800, 600);
     // Wider and taller than the monitor: the left and top edges win.
-    QCOMPARE(TMainForm::FitOntoMonitor(QRect(300, 300, 1000, 700), monitor), QRect(0, 0, 1000, 700));
+    QCOMPARE(FitOntoMonitor(QRect(300, 300, 1000, 700), monitor), QRect(0, 0, 1000, 700));
     // A second monitor to the right.
-    QCOMPARE(TMainForm::FitOntoMonitor(QRect(1500, 10, 200, 50), QRect(800, 0, 800, 600)),
+    QCOMPARE(FitOntoMonitor(QRect(1500, 10, 200, 50), QRect(800, 0, 800, 600)),
              QRect(1400, 10, 200, 50));
 }
 
