@@ -1,10 +1,8 @@
 #include "Olvarra/AlertGridBase.h"
 
 #include <QEvent>
-#include <QLocale>
 #include <QPaintEvent>
 #include <QPainter>
-#include <charconv>
 #include <cmath>
 
 // ---------------------------------------------------------------------------------------------
@@ -25,129 +23,6 @@ TColor BlendColor(TColor a, TColor b, double f)
         result |= TColor(std::clamp(int(mixed), 0, 255)) << shift;
     }
     return result;
-}
-
-// ---------------------------------------------------------------------------------------------
-// Number text
-
-namespace {
-QString& SeparatorSetting()
-{
-    static QString separator = QLocale::system().groupSeparator();
-    return separator;
-}
-
-const QString Ellipsis = QStringLiteral("...");
-} // namespace
-
-QString ThousandsSeparator()
-{
-    return SeparatorSetting();
-}
-
-void SetThousandsSeparator(const QString& separator)
-{
-    SeparatorSetting() = separator;
-}
-
-QString TCellText::FixedText(double x, int decimals, bool grouped)
-{
-    // to_chars ignores the C locale, so the decimal point is always ".".
-    char buffer[400];
-    const auto [end, ec] = std::to_chars(buffer, buffer + sizeof buffer, x, std::chars_format::fixed,
-                                         std::max(decimals, 0));
-    if (ec != std::errc())
-        return Ellipsis;
-    const QString plain = QString::fromLatin1(buffer, int(end - buffer));
-    if (!grouped)
-        return plain;
-
-    const qsizetype signLength = plain.startsWith(QLatin1Char('-')) ? 1 : 0;
-    qsizetype intEnd = plain.indexOf(QLatin1Char('.'));
-    if (intEnd < 0)
-        intEnd = plain.size();
-    const QString separator = ThousandsSeparator();
-    QString out = plain.left(signLength);
-    const qsizetype digits = intEnd - signLength;
-    for (qsizetype i = 0; i < digits; ++i) {
-        if (i > 0 && (digits - i) % 3 == 0)
-            out += separator;
-        out += plain[signLength + i];
-    }
-    out += plain.mid(intEnd);
-    return out;
-}
-
-bool TCellText::TextTooWide(const QString& s) const
-{
-    return Metrics.horizontalAdvance(s) > Rect.width();
-}
-
-namespace {
-// A text far longer than a cell can show (a hostile server's 8 MiB symbol) is measured and
-// shaped by a prefix: when the prefix alone is too wide, every fitting and every glyph that
-// can be seen lies inside it. Only a prefix that fits (characters without width) needs the
-// whole text.
-qsizetype VisiblePrefixLength(int width) { return 4 * qsizetype(qMax(width, 0)) + 64; }
-} // namespace
-
-QString TCellText::FitText(const QString& s) const
-{
-    const qsizetype prefix = VisiblePrefixLength(Rect.width());
-    if (s.size() > prefix) {
-        const QString head = s.left(prefix);
-        if (TextTooWide(head))
-            return FitText(head);
-    }
-    if (!TextTooWide(s))
-        return s;
-    int available = Rect.width() - Metrics.horizontalAdvance(Ellipsis);
-    for (qsizetype i = 0; i < s.size(); ++i) {
-        available -= Metrics.horizontalAdvance(s[i]);
-        if (available < 0)
-            return s.left(i) + Ellipsis;
-    }
-    return s + Ellipsis;
-}
-
-QString TCellText::FormatFixed(double x, int decimals) const
-{
-    if (!std::isfinite(x))
-        return Ellipsis;
-    const QString s = FixedText(x, decimals, false);
-    return TextTooWide(s) ? Ellipsis : s;
-}
-
-QString TCellText::FormatPercent(double x) const
-{
-    if (!std::isfinite(x))
-        return Ellipsis;
-    const QString s = FixedText(x, 2, false) + QLatin1Char('%');
-    return TextTooWide(s) ? Ellipsis : s;
-}
-
-QString TCellText::FormatScaled(double x, const QString& suffix, TCountStyle style) const
-{
-    if (!std::isfinite(x))
-        return Ellipsis;
-    for (int decimals = 2; decimals >= 0; --decimals) {
-        const QString s = FixedText(x, decimals, style == csGrouped) + suffix;
-        if (!TextTooWide(s))
-            return s;
-    }
-    return Ellipsis;
-}
-
-QString TCellText::FormatCount(qint32 n, TCountStyle style) const
-{
-    const QString s = style == csGrouped ? FixedText(double(n), 0, true) : QString::number(n);
-    if (!TextTooWide(s))
-        return s;
-    if (n >= 1'000'000)
-        return FormatScaled(double(n) / 1'000'000, QStringLiteral("M"), style);
-    if (n >= 1'000)
-        return FormatScaled(double(n) / 1'000, QStringLiteral("K"), style);
-    return Ellipsis;
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -198,10 +73,9 @@ void TAlertGridBase::changeEvent(QEvent* event)
     TDrawGrid::changeEvent(event);
 }
 
-void TAlertGridBase::BeginCell(QPainter& canvas, const QRect& cellRect, bool headerLike,
-                               const QColor& background, TColor text)
+TCellPainter TAlertGridBase::BeginCell(QPainter& canvas, const QRect& cellRect, bool headerLike,
+                                       const QColor& background, TColor text)
 {
-    Canvas = &canvas;
     canvas.setFont(PaintFont);
     canvas.fillRect(cellRect, background);
 
@@ -221,41 +95,31 @@ void TAlertGridBase::BeginCell(QPainter& canvas, const QRect& cellRect, bool hea
     }
     if (textRect.width() > 14)
         textRect.adjust(3, 0, -3, 0);
-    Cell = TCellText(*PaintMetrics, textRect);
     canvas.setPen(ToQColor(text));
+    return TCellPainter(canvas, TCellText(*PaintMetrics, textRect));
 }
 
-void TAlertGridBase::BeginCell(QPainter& canvas, const QRect& cellRect, bool headerLike,
-                               TColor background, TColor text)
+TCellPainter TAlertGridBase::BeginCell(QPainter& canvas, const QRect& cellRect, bool headerLike,
+                                       TColor background, TColor text)
 {
-    BeginCell(canvas, cellRect, headerLike, ToQColor(background), text);
+    return BeginCell(canvas, cellRect, headerLike, ToQColor(background), text);
 }
 
 void TAlertGridBase::DrawHeaderCell(QPainter& canvas, const QRect& cellRect, const QString& caption)
 {
-    BeginCell(canvas, cellRect, true, FixedColor(), clBlack);
-    DrawTextCentered(Cell.FitText(caption));
+    const TCellPainter cell = BeginCell(canvas, cellRect, true, FixedColor(), clBlack);
+    cell.DrawCentered(cell.CellText().FitText(caption));
 }
 
-void TAlertGridBase::DrawHeaderCell(QPainter& canvas, const QRect& cellRect, int col, const char* const* captions,
-                                    int count)
-{
-    DrawHeaderCell(canvas, cellRect, col >= 0 && col < count ? QString::fromLatin1(captions[col]) : QString());
-}
+// ---------------------------------------------------------------------------------------------
+// The cell painter
 
-void TAlertGridBase::MeasureSampleColumns(const char* const* samples, int count)
+void TCellPainter::DrawAt(int x, const QString& s) const
 {
-    for (int col = 0; col < count; ++col)
-        if (samples[col])
-            SetColWidths(col, MeasureColumn(QString::fromLatin1(samples[col])));
-}
-
-void TAlertGridBase::DrawTextAt(int x, const QString& s)
-{
-    if (!Canvas || s.isEmpty())
+    if (s.isEmpty())
         return;
-    const QRect& rect = Cell.TextRect();
-    const QFontMetrics& metrics = Cell.FontMetrics();
+    const QRect& rect = Text.TextRect();
+    const QFontMetrics& metrics = Text.FontMetrics();
     const int y = rect.top() + std::max(rect.height() - metrics.height(), 0) / 2;
     Canvas->setClipRect(rect);
     const qsizetype prefix = VisiblePrefixLength(rect.right() - x + 1);
@@ -266,58 +130,30 @@ void TAlertGridBase::DrawTextAt(int x, const QString& s)
     Canvas->setClipping(false);
 }
 
-void TAlertGridBase::DrawTextLeft(const QString& s)
+void TCellPainter::DrawLeft(const QString& s) const
 {
-    DrawTextAt(Cell.TextRect().left(), s);
+    DrawAt(Text.TextRect().left(), s);
 }
 
-void TAlertGridBase::DrawTextRight(const QString& s)
+void TCellPainter::DrawRight(const QString& s) const
 {
-    const QRect& rect = Cell.TextRect();
-    DrawTextAt(rect.left() + std::max(rect.width() - Cell.FontMetrics().horizontalAdvance(s), 0), s);
+    const QRect& rect = Text.TextRect();
+    DrawAt(rect.left() + std::max(rect.width() - Text.FontMetrics().horizontalAdvance(s), 0), s);
 }
 
-void TAlertGridBase::DrawTextCentered(const QString& s)
+void TCellPainter::DrawCentered(const QString& s) const
 {
-    const QRect& rect = Cell.TextRect();
-    DrawTextAt(rect.left() + std::max(rect.width() - Cell.FontMetrics().horizontalAdvance(s), 0) / 2, s);
+    const QRect& rect = Text.TextRect();
+    DrawAt(rect.left() + std::max(rect.width() - Text.FontMetrics().horizontalAdvance(s), 0) / 2, s);
 }
 
-void TAlertGridBase::DrawContent(const TCellContent& content)
+void TCellPainter::Draw(const TCellContent& content) const
 {
-    const QString s = content.Fitted ? Cell.FitText(content.Text) : content.Text;
+    const QString s = content.Fitted ? Text.FitText(content.Text) : content.Text;
     if (content.Right)
-        DrawTextRight(s);
+        DrawRight(s);
     else
-        DrawTextLeft(s);
-}
-
-TCellContent TAlertGridBase::TextContent(const QByteArray& text, bool right, bool fitted)
-{
-    TCellContent c;
-    c.Text = CellString(text);
-    c.Right = right;
-    c.Fitted = fitted;
-    c.IsText = true;
-    return c;
-}
-
-TCellContent TAlertGridBase::NumberContent(const QString& text)
-{
-    TCellContent c;
-    c.Text = text;
-    c.Right = true;
-    return c;
-}
-
-TCellContent TAlertGridBase::FixedContent(double x, int decimals, const TCellText& cell)
-{
-    return std::isnan(x) ? NumberContent(QString()) : NumberContent(cell.FormatFixed(x, decimals));
-}
-
-TCellContent TAlertGridBase::CountContent(qint32 n, TCellText::TCountStyle style, const TCellText& cell)
-{
-    return n > 0 ? NumberContent(cell.FormatCount(n, style)) : NumberContent(QString());
+        DrawLeft(s);
 }
 
 // ---------------------------------------------------------------------------------------------

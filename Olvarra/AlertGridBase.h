@@ -1,11 +1,12 @@
 #pragma once
-// What every alert grid shares: the base settings, measuring, fitting numbers and texts into a
-// cell by shortening them, the common cell frame, and the hand-over of a clicked row's symbol.
+// What every alert grid shares: the base settings, measuring, the common cell frame, and the
+// hand-over of a clicked row's symbol. The row grids describe their columns in one table
+// (TGridColumn) and say only how their cells are coloured.
 //
-// Texts from the server are bytes; they become QString (Latin-1) only here, where they are
-// drawn. Colours are 32-bit values with red in the low byte, then green, then blue, as the
+// Colours are 32-bit values with red in the low byte, then green, then blue, as the
 // configuration writes them.
 
+#include "Olvarra/CellText.h"
 #include "Olvarra/ExternalLinkingUnit.h"
 #include "Olvarra/RowLists.h"
 #include "Platform/TDrawGrid.h"
@@ -16,9 +17,9 @@
 #include <QFontMetrics>
 #include <QRect>
 #include <QString>
-#include <QStringList>
 #include <algorithm>
 #include <optional>
+#include <span>
 
 class QPainter;
 
@@ -39,61 +40,29 @@ constexpr TColor clYellow = RGBColor(255, 255, 0);
 // nearest whole number, exact halves to the even one.
 TColor BlendColor(TColor a, TColor b, double f);
 
-// The thousands separator of the grouped count formats: the user's locale setting, read once.
-// The decimal point is always ".".
-QString ThousandsSeparator();
-void SetThousandsSeparator(const QString& separator);
-
-// Fitting texts and numbers into one cell's text rectangle, measured with the cell's font.
-class TCellText {
+// One cell being painted, as the common frame left it: the canvas with the cell's font and
+// text colour, and the text rectangle. Handed from BeginCell to whatever draws the cell's
+// content, so no painting state outlives the cell.
+class TCellPainter {
 public:
-    enum TCountStyle {
-        csPlain,   // "%d"; K and M forms "%.2f%s", "%.1f%s", "%.0f%s"
-        csGrouped, // "%.0n" with thousands separators; K and M forms "%.2n%s" ...
-    };
+    TCellPainter(QPainter& canvas, const TCellText& text) : Canvas(&canvas), Text(text) {}
 
-    TCellText() : Metrics(QFont()) {}
-    TCellText(const QFontMetrics& metrics, const QRect& textRect) : Metrics(metrics), Rect(textRect) {}
+    const TCellText& CellText() const { return Text; }
+    const QRect& TextRect() const { return Text.TextRect(); }
+    QPainter& Painter() const { return *Canvas; }
 
-    const QRect& TextRect() const { return Rect; }
-    const QFontMetrics& FontMetrics() const { return Metrics; }
-
-    bool TextTooWide(const QString& s) const;
-    // s itself when it fits, else its longest prefix (widths summed character by character)
-    // followed by "...".
-    QString FitText(const QString& s) const;
-
-    // Fixed point with the given number of decimals ("%f" = 2, "%.01f" = 1); "..." when too
-    // wide.
-    QString FormatFixed(double x, int decimals) const;
-    // Two decimals and a percent sign; "..." when too wide.
-    QString FormatPercent(double x) const;
-    // Two, one, then no decimals followed by the suffix; the first that fits, else "...".
-    QString FormatScaled(double x, const QString& suffix, TCountStyle style) const;
-    // The whole number; when too wide, its M or K form (from 1,000 on), else "...".
-    QString FormatCount(qint32 n, TCountStyle style) const;
-
-    // Plain text formatting without fitting (also used by the formatters above).
-    static QString FixedText(double x, int decimals, bool grouped);
+    // Transparent text, vertically centred, clipped to the text rectangle.
+    void DrawLeft(const QString& s) const;
+    void DrawRight(const QString& s) const;
+    void DrawCentered(const QString& s) const;
+    // A content, shortened first when it is a fitted text.
+    void Draw(const TCellContent& content) const;
 
 private:
-    QFontMetrics Metrics;
-    QRect Rect;
-};
+    void DrawAt(int x, const QString& s) const;
 
-// What one data cell shows. Numbers come formatted and fitted by the cell's formatter;
-// texts (symbols, times) come whole, and Fitted says the cell shortens them when drawn.
-struct TCellContent {
-    QString Text;
-    bool Right = false;  // right-aligned
-    bool Fitted = false; // a text that the cell passes through FitText
-    bool IsText = false; // a server text rather than a number
-};
-
-// Rows taken out of a grid: the column captions and, per row, what each cell shows.
-struct TRowTable {
-    QStringList Captions;
-    QList<QList<TCellContent>> Rows;
+    QPainter* Canvas;
+    TCellText Text;
 };
 
 // The shared part of every alert grid kind.
@@ -111,9 +80,6 @@ public:
     int MeasureRowHeight() const;                 // "Xy()" + 4
     int MeasureColumn(const QString& sample) const; // sample + 16, or + 12 without Ctl3D
     void MeasureDefaultRowHeight() { SetDefaultRowHeight(MeasureRowHeight()); }
-    // Columns 0 .. count - 1 take their samples' measured widths; a column without a sample
-    // (a null entry) keeps the width it has.
-    void MeasureSampleColumns(const char* const* samples, int count);
 
     // The stale mark: a band across the header row reading text, and the data rows at
     // reduced contrast. Empty: no mark. Painted over the cells, so nothing else changes.
@@ -137,15 +103,6 @@ public:
 protected:
     // The content of data column col for element index of the entries, fitted into cell.
     virtual TCellContent DataCellContent(int col, qsizetype index, const TCellText& cell) const { return {}; }
-    // Draws a content into the current cell.
-    void DrawContent(const TCellContent& content);
-    // Contents of the usual kinds: a server text (left, or right as times are, shortened by
-    // the cell unless fitted is false); a right-aligned number that is empty when absent
-    // (NaN); a right-aligned whole number that is empty at 0 or less.
-    static TCellContent TextContent(const QByteArray& text, bool right = false, bool fitted = true);
-    static TCellContent FixedContent(double x, int decimals, const TCellText& cell);
-    static TCellContent CountContent(qint32 n, TCellText::TCountStyle style, const TCellText& cell);
-    static TCellContent NumberContent(const QString& text);
     // The text rectangle a data cell of this column has.
     TCellText DataCellText(int col) const;
 
@@ -153,51 +110,87 @@ protected:
 
     // The common frame of a cell: normal font style, fill with the background, raised edge and
     // 1-pixel inset for header-like cells with Ctl3D, then a 3-pixel margin on both sides when
-    // the text rectangle is wider than 14 pixels. Afterwards Cell describes the text
-    // rectangle and the DrawText helpers draw into it in the given text colour.
-    void BeginCell(QPainter& canvas, const QRect& cellRect, bool headerLike, TColor background,
-                   TColor text);
-    void BeginCell(QPainter& canvas, const QRect& cellRect, bool headerLike, const QColor& background,
-                   TColor text);
+    // the text rectangle is wider than 14 pixels. The painter that is returned draws into
+    // that text rectangle in the given text colour.
+    TCellPainter BeginCell(QPainter& canvas, const QRect& cellRect, bool headerLike, TColor background,
+                           TColor text);
+    TCellPainter BeginCell(QPainter& canvas, const QRect& cellRect, bool headerLike, const QColor& background,
+                           TColor text);
     // A header cell in the usual colours with the caption fitted and centred.
     void DrawHeaderCell(QPainter& canvas, const QRect& cellRect, const QString& caption);
-    // The same, with the caption of column col from a table of count captions (empty past it).
-    void DrawHeaderCell(QPainter& canvas, const QRect& cellRect, int col, const char* const* captions, int count);
-
-    // Transparent text, vertically centred, clipped to the text rectangle.
-    void DrawTextLeft(const QString& s);
-    void DrawTextRight(const QString& s);
-    void DrawTextCentered(const QString& s);
 
     // The grid's font with a normal style, as cells are painted.
     const QFont& CellFont() const { return PaintFont; }
 
     void changeEvent(QEvent* event) override;
 
-    TCellText Cell;
     TColor TextColor = clWhite;
 
 private:
-    void DrawTextAt(int x, const QString& s);
     void RefreshCellFont();
 
-    QPainter* Canvas = nullptr;
     QString StaleMark;
     QFont PaintFont;
     std::optional<QFontMetrics> PaintMetrics;
 };
 
-// Converts a server text for drawing.
-inline QString CellString(const QByteArray& bytes) { return QString::fromLatin1(bytes); }
+// The colours of one data cell.
+struct TCellColours {
+    TColor Background;
+    TColor Text;
+};
 
-// The row-based kinds: grid row r (r >= 1) shows element r - 1 of Entries.
+// One column of a row grid: its caption, the sample text its width is measured from, what its
+// cell shows of an entry and, where the column marks its cells, their colours.
+template <class TEntry>
+struct TGridColumn {
+    const char* Caption; // nullptr: the grid names the column itself (a title from the settings)
+    const char* Sample;  // nullptr: the column keeps the width it has, or the user dragged it to
+    TCellContent (*Content)(const TEntry& entry, const TCellText& cell);
+    // nullptr: the row's colours; otherwise the cell's colours, given the row's.
+    TCellColours (*Colours)(const TEntry& entry, const TCellColours& row) = nullptr;
+};
+
+// Column contents of the usual kinds, for the column tables.
+template <class TEntry, QByteArray TEntry::*Field, bool Right = false, bool Fitted = true>
+TCellContent TextCell(const TEntry& entry, const TCellText&)
+{
+    return TextContent(entry.*Field, Right, Fitted);
+}
+template <class TEntry, double TEntry::*Field, int Decimals>
+TCellContent FixedCell(const TEntry& entry, const TCellText& cell)
+{
+    return FixedContent(entry.*Field, Decimals, cell);
+}
+template <class TEntry, qint32 TEntry::*Field>
+TCellContent GroupedCountCell(const TEntry& entry, const TCellText& cell)
+{
+    return CountContent(entry.*Field, TCellText::csGrouped, cell);
+}
+// A count of 10 or more stands out in yellow.
+template <class TEntry, qint32 TEntry::*Field>
+TCellColours MarkedCountColours(const TEntry& entry, const TCellColours& row)
+{
+    return entry.*Field >= 10 ? TCellColours{clYellow, clBlack} : row;
+}
+
+// The row-based kinds: grid row r (r >= 1) shows element r - 1 of Entries, one column of the
+// table per grid column.
 template <class TEntry>
 class TRowGrid : public TAlertGridBase {
 public:
     using TEntries = TRowList<TEntry>;
+    using TColumns = std::span<const TGridColumn<TEntry>>;
 
-    TRowGrid(QWidget* owner, int colCount, bool colSizing = true)
-        : TAlertGridBase(owner, colCount, colSizing) {}
+    // Whether a font chosen later measures the grid again, or changes only the text.
+    enum TFontRule { frMeasureOnce, frMeasureOnFontChange };
+
+    TRowGrid(QWidget* owner, int colCount, TColumns columns = {}, TFontRule fontRule = frMeasureOnce)
+        : TAlertGridBase(owner, colCount), ColumnTable(columns), FontRule(fontRule)
+    {
+        if (owner && !ColumnTable.empty())
+            MeasureColumns();
+    }
 
     // Keeps the snapshot (O(1)); one empty data row when the list is empty.
     void SetEntries(TEntries entries)
@@ -209,9 +202,64 @@ public:
     const TEntries& GetEntries() const { return Entries; }
     qsizetype EntryCount() const override { return Entries.size(); }
 
+    // Row height and the widths of the shown columns that have samples, from the current font,
+    // then a repaint.
+    void MeasureColumns()
+    {
+        MeasureDefaultRowHeight();
+        const int count = std::min(ColCount(), int(ColumnTable.size()));
+        for (int col = 0; col < count; ++col)
+            if (ColumnTable[size_t(col)].Sample)
+                SetColWidths(col, MeasureColumn(QString::fromLatin1(ColumnTable[size_t(col)].Sample)));
+        InvalidateGrid();
+    }
+
+    QString HeaderCaption(int col) const override
+    {
+        const TGridColumn<TEntry>* column = ColumnAt(col);
+        return column && column->Caption ? QString::fromLatin1(column->Caption) : QString();
+    }
+
 protected:
     bool ShowsEntry(int row) const { return row >= 1 && row - 1 < Entries.size(); }
     const TEntry& EntryAt(int row) const { return Entries[row - 1]; }
+    const TGridColumn<TEntry>* ColumnAt(int col) const
+    {
+        return col >= 0 && size_t(col) < ColumnTable.size() ? &ColumnTable[size_t(col)] : nullptr;
+    }
+
+    // The colours of a data row (one that shows an entry, or the empty row of an empty list):
+    // the grid's background and text colour unless the kind marks the row. A column that
+    // marks its cells has the last word (TGridColumn::Colours).
+    virtual TCellColours RowColours(int row) const { return {FromQColor(Color()), TextColor}; }
+
+    TCellContent DataCellContent(int col, qsizetype index, const TCellText& cell) const override
+    {
+        const TGridColumn<TEntry>* column = ColumnAt(col);
+        return column && column->Content ? column->Content(Entries[index], cell) : NumberContent(QString());
+    }
+
+    void DrawCell(QPainter& canvas, int col, int row, const QRect& rect, bool fixed) override
+    {
+        if (fixed) {
+            DrawHeaderCell(canvas, rect, HeaderCaption(col));
+            return;
+        }
+        TCellColours colours = RowColours(row);
+        const bool hasEntry = ShowsEntry(row);
+        const TGridColumn<TEntry>* column = ColumnAt(col);
+        if (hasEntry && column && column->Colours)
+            colours = column->Colours(EntryAt(row), colours);
+        const TCellPainter cell = BeginCell(canvas, rect, false, colours.Background, colours.Text);
+        if (hasEntry)
+            cell.Draw(DataCellContent(col, row - 1, cell.CellText()));
+    }
+
+    void FontChanged() override
+    {
+        if (FontRule == frMeasureOnFontChange)
+            MeasureColumns();
+    }
 
     // A left click on a row that shows an entry hands its symbol over, in any column.
     void MouseUp(Qt::MouseButton button, const QPoint& pos) override
@@ -225,4 +273,8 @@ protected:
     }
 
     TEntries Entries;
+
+private:
+    TColumns ColumnTable;
+    TFontRule FontRule;
 };

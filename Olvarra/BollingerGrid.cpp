@@ -1,26 +1,43 @@
 #include "Olvarra/BollingerGrid.h"
 
-#include <cmath>
-
 namespace {
-const char* const Captions[] = {"Symbol", "Last", "Chg"};
-const char* const Samples[] = {"Symbol", "100.00", "-1.93", "-13.3%"};
-constexpr int ColumnCount = 4;
+using E = TBollingerEntry;
+
+double Change(const E& e) { return e.Last - e.PrevClose; }
+
+TCellContent ChangeCell(const E& e, const TCellText& cell)
+{
+    return FixedContent(Change(e), 2, cell);
+}
+
+// Every number in the light colour of its sign; the symbol in white whatever the window's
+// colour.
+TCellColours WhiteText(const E&, const TCellColours& row) { return {row.Background, clWhite}; }
+template <double (*Value)(const E&)>
+TCellColours SignColours(const E& e, const TCellColours& row)
+{
+    return {row.Background, TBollingerGrid::SignColor(Value(e))};
+}
+double Last(const E& e) { return e.Last; }
+double Distance(const E& e) { return e.DistFromBB; }
+
+constexpr TGridColumn<E> Columns[TBollingerGrid::ColumnCount] = {
+    {"Symbol", "Symbol", TextCell<E, &E::Symbol>, WhiteText},
+    {"Last", "100.00", FixedCell<E, &E::Last, 2>, SignColours<Last>},
+    {"Chg", "-1.93", ChangeCell, SignColours<Change>},
+    {nullptr, "-13.3%", FixedCell<E, &E::DistFromBB, 2>, SignColours<Distance>}, // named by the settings
+};
 } // namespace
 
-TBollingerGrid::TBollingerGrid(QWidget* owner) : TRowGrid(owner, ColumnCount)
+TBollingerGrid::TBollingerGrid(QWidget* owner) : TRowGrid(owner, ColumnCount, Columns)
 {
     SetExtraColumnTitle("BBand");
-    if (owner) {
-        MeasureDefaultRowHeight();
-        MeasureSampleColumns(Samples, ColumnCount);
-    }
 }
 
 void TBollingerGrid::SetExtraColumnTitle(const QByteArray& title)
 {
     ExtraColumnTitle = title;
-    InvalidateCell(3, 0);
+    InvalidateCell(bcDistance, 0);
 }
 
 TColor TBollingerGrid::SignColor(double x)
@@ -34,57 +51,7 @@ TColor TBollingerGrid::SignColor(double x)
 
 QString TBollingerGrid::HeaderCaption(int col) const
 {
-    if (col == 3)
+    if (col == bcDistance)
         return CellString(ExtraColumnTitle);
-    if (col >= 0 && col < 3)
-        return QString::fromLatin1(Captions[col]);
-    return QString();
-}
-
-void TBollingerGrid::DrawCell(QPainter& canvas, int col, int row, const QRect& rect, bool fixed)
-{
-    if (fixed) {
-        DrawHeaderCell(canvas, rect, HeaderCaption(col));
-        return;
-    }
-
-    const TColor background = FromQColor(Color());
-    if (!ShowsEntry(row)) {
-        BeginCell(canvas, rect, false, background, clWhite);
-        return;
-    }
-    const TBollingerEntry& e = EntryAt(row);
-    TColor text = clWhite;
-    switch (col) {
-    case 1:
-        text = SignColor(e.Last);
-        break;
-    case 2:
-        text = SignColor(e.Last - e.PrevClose);
-        break;
-    case 3:
-        text = SignColor(e.DistFromBB);
-        break;
-    default:
-        break;
-    }
-    BeginCell(canvas, rect, false, background, text);
-    DrawContent(DataCellContent(col, row - 1, Cell));
-}
-
-TCellContent TBollingerGrid::DataCellContent(int col, qsizetype index, const TCellText& cell) const
-{
-    const TBollingerEntry& e = Entries[index];
-    switch (col) {
-    case 0:
-        return TextContent(e.Symbol);
-    case 1:
-        return FixedContent(e.Last, 2, cell);
-    case 2:
-        return FixedContent(e.Last - e.PrevClose, 2, cell);
-    case 3:
-        return FixedContent(e.DistFromBB, 2, cell);
-    default:
-        return NumberContent(QString());
-    }
+    return TRowGrid::HeaderCaption(col);
 }

@@ -6,6 +6,9 @@
 
 class TBollingerGrid : public TRowGrid<TBollingerEntry> {
 public:
+    enum TColumn { bcSymbol, bcLast, bcChange, bcDistance, ColumnCount };
+
+    // Measured once: a font chosen later changes the text but not the sizes.
     explicit TBollingerGrid(QWidget* owner);
 
     const QByteArray& GetExtraColumnTitle() const { return ExtraColumnTitle; }
@@ -16,10 +19,6 @@ public:
     static TColor SignColor(double x);
 
     QString HeaderCaption(int col) const override;
-
-protected:
-    void DrawCell(QPainter& canvas, int col, int row, const QRect& rect, bool fixed) override;
-    TCellContent DataCellContent(int col, qsizetype index, const TCellText& cell) const override;
 
 private:
     QByteArray ExtraColumnTitle;

@@ -7,16 +7,11 @@
 
 class TPointsTopListGrid : public TRowGrid<TPointsTopListEntry> {
 public:
+    enum TColumn { pcSymbol, pcLast, pcChange, pcPercentVolume, ColumnCount };
+
+    // Shows the first three columns; measures them, and again when the font changes.
     explicit TPointsTopListGrid(QWidget* owner);
 
     // Adds the fourth column ("%Vol"); there is no way back to three.
     void ShowVolumeColumn();
-    QString HeaderCaption(int col) const override;
-    // Row height and the widths of the shown columns from the current font, then a repaint.
-    void MeasureColumns();
-
-protected:
-    void DrawCell(QPainter& canvas, int col, int row, const QRect& rect, bool fixed) override;
-    TCellContent DataCellContent(int col, qsizetype index, const TCellText& cell) const override;
-    void FontChanged() override;
 };

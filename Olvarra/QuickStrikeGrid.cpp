@@ -3,24 +3,40 @@
 #include <cmath>
 
 namespace {
-const char* const Captions[] = {"Symbol", "Last", "Chg", "%Chg", nullptr, "Time"};
-const char* const Samples[] = {"Symbol", "100.00", "-1.93", "-13.3%", "-0.12", "00:00:00"};
-constexpr int ColumnCount = 6;
+using E = TQuickStrikeEntry;
+
+TCellContent ChangeCell(const E& e, const TCellText& cell)
+{
+    if (std::isnan(e.Last) || std::isnan(e.PrevClose))
+        return NumberContent(QString());
+    return NumberContent(cell.FormatFixed(e.Last - e.PrevClose, 2));
+}
+
+TCellContent PercentChangeCell(const E& e, const TCellText& cell)
+{
+    if (std::isnan(e.Last) || std::isnan(e.PrevClose) || e.PrevClose == 0)
+        return NumberContent(QString());
+    return NumberContent(cell.FormatPercent((e.Last - e.PrevClose) / e.PrevClose * 100));
+}
+
+constexpr TGridColumn<E> Columns[TQuickStrikeGrid::ColumnCount] = {
+    {"Symbol", "Symbol", TextCell<E, &E::Symbol>},
+    {"Last", "100.00", FixedCell<E, &E::Last, 2>},
+    {"Chg", "-1.93", ChangeCell},
+    {"%Chg", "-13.3%", PercentChangeCell},
+    // Named by the settings, and formatted as they say (DataCellContent).
+    {nullptr, "-0.12", nullptr},
+    // The time is cut at the cell edge rather than shortened.
+    {"Time", "00:00:00", TextCell<E, &E::Time, false, false>},
+};
 } // namespace
 
-TQuickStrikeGrid::TQuickStrikeGrid(QWidget* owner) : TRowGrid(owner, ColumnCount)
-{
-    // Measured once: a font chosen later changes the text but not these sizes.
-    if (owner) {
-        MeasureDefaultRowHeight();
-        MeasureSampleColumns(Samples, ColumnCount);
-    }
-}
+TQuickStrikeGrid::TQuickStrikeGrid(QWidget* owner) : TRowGrid(owner, ColumnCount, Columns) {}
 
 void TQuickStrikeGrid::SetExtraColumnTitle(const QByteArray& title)
 {
     ExtraColumnTitle = title;
-    InvalidateCell(4, 0);
+    InvalidateCell(qcExtra, 0);
 }
 
 void TQuickStrikeGrid::SetExtraColumnFormat(const QByteArray& format)
@@ -43,54 +59,24 @@ QString TQuickStrikeGrid::FormatExtraValue(double x, const TCellText& cell) cons
 
 QString TQuickStrikeGrid::HeaderCaption(int col) const
 {
-    if (col == 4)
+    if (col == qcExtra)
         return ExtraColumnTitle.isEmpty() ? QStringLiteral("Divrg") : CellString(ExtraColumnTitle);
-    if (col >= 0 && col < ColumnCount)
-        return QString::fromLatin1(Captions[col]);
-    return QString();
+    return TRowGrid::HeaderCaption(col);
 }
 
-void TQuickStrikeGrid::DrawCell(QPainter& canvas, int col, int row, const QRect& rect, bool fixed)
+TCellColours TQuickStrikeGrid::RowColours(int row) const
 {
-    if (fixed) {
-        DrawHeaderCell(canvas, rect, HeaderCaption(col));
-        return;
-    }
-
-    const bool hasEntry = ShowsEntry(row);
     // The newest alert stands out: its whole row is drawn with the colours swapped.
-    const bool newest = hasEntry && row == 1;
-    const TColor background = FromQColor(Color());
-    BeginCell(canvas, rect, false, newest ? TextColor : background, newest ? clBlack : TextColor);
-    if (hasEntry)
-        DrawContent(DataCellContent(col, row - 1, Cell));
+    if (row == 1 && ShowsEntry(row))
+        return {TextColor, clBlack};
+    return TRowGrid::RowColours(row);
 }
 
 TCellContent TQuickStrikeGrid::DataCellContent(int col, qsizetype index, const TCellText& cell) const
 {
-    const TQuickStrikeEntry& e = Entries[index];
-    switch (col) {
-    case 0:
-        return TextContent(e.Symbol);
-    case 1:
-        return FixedContent(e.Last, 2, cell);
-    case 2:
-        if (!std::isnan(e.Last) && !std::isnan(e.PrevClose))
-            return NumberContent(cell.FormatFixed(e.Last - e.PrevClose, 2));
-        break;
-    case 3:
-        if (!std::isnan(e.Last) && !std::isnan(e.PrevClose) && e.PrevClose != 0)
-            return NumberContent(cell.FormatPercent((e.Last - e.PrevClose) / e.PrevClose * 100));
-        break;
-    case 4:
-        if (!std::isnan(e.ExtraValue))
-            return NumberContent(FormatExtraValue(e.ExtraValue, cell));
-        break;
-    case 5:
-        // The time is cut at the cell edge rather than shortened.
-        return TextContent(e.Time, false, false);
-    default:
-        break;
+    if (col == qcExtra) {
+        const double x = Entries[index].ExtraValue;
+        return NumberContent(std::isnan(x) ? QString() : FormatExtraValue(x, cell));
     }
-    return NumberContent(QString());
+    return TRowGrid::DataCellContent(col, index, cell);
 }

@@ -7,6 +7,9 @@
 
 class TQuickStrikeGrid : public TRowGrid<TQuickStrikeEntry> {
 public:
+    enum TColumn { qcSymbol, qcLast, qcChange, qcPercentChange, qcExtra, qcTime, ColumnCount };
+
+    // Measured once: a font chosen later changes the text but not the sizes.
     explicit TQuickStrikeGrid(QWidget* owner);
 
     // Caption of the extra column; empty shows "Divrg".
@@ -16,14 +19,13 @@ public:
     const QByteArray& GetExtraColumnFormat() const { return ExtraColumnFormat; }
     void SetExtraColumnFormat(const QByteArray& format);
 
-    // The extra value as the given cell (by default the one being painted) shows it.
-    QString FormatExtraValue(double x) const { return FormatExtraValue(x, Cell); }
+    // The extra value as the given cell shows it.
     QString FormatExtraValue(double x, const TCellText& cell) const;
 
     QString HeaderCaption(int col) const override;
 
 protected:
-    void DrawCell(QPainter& canvas, int col, int row, const QRect& rect, bool fixed) override;
+    TCellColours RowColours(int row) const override;
     TCellContent DataCellContent(int col, qsizetype index, const TCellText& cell) const override;
 
 private:

@@ -7,14 +7,11 @@
 
 class TRookGrid : public TRowGrid<TRookEntry> {
 public:
+    enum TColumn { rcTime, rcSymbol, rcChange, rcVolume, rcRV, rcBB, rcCount, ColumnCount };
+
+    // Measures its row height and all seven columns, and again when the font changes.
     explicit TRookGrid(QWidget* owner);
 
-    // Row height and all seven column widths from the current font, then a repaint.
-    void MeasureColumns();
-    QString HeaderCaption(int col) const override;
-
 protected:
-    void DrawCell(QPainter& canvas, int col, int row, const QRect& rect, bool fixed) override;
-    TCellContent DataCellContent(int col, qsizetype index, const TCellText& cell) const override;
-    void FontChanged() override;
+    TCellColours RowColours(int row) const override;
 };

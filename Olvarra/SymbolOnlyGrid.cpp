@@ -82,9 +82,9 @@ void TSymbolOnlyGrid::DrawCell(QPainter& canvas, int col, int row, const QRect& 
     const bool hasEntry = CellToEntry(col, row, index);
     const bool newest = hasEntry && index == 0;
     const TColor background = FromQColor(Color());
-    BeginCell(canvas, rect, false, newest ? TextColor : background, newest ? clBlack : TextColor);
+    const TCellPainter cell = BeginCell(canvas, rect, false, newest ? TextColor : background, newest ? clBlack : TextColor);
     if (hasEntry)
-        DrawContent(DataCellContent(col, index, Cell));
+        cell.Draw(DataCellContent(col, index, cell.CellText()));
 }
 
 void TSymbolOnlyGrid::MouseUp(Qt::MouseButton button, const QPoint& pos)

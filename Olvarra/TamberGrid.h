@@ -1,21 +1,14 @@
 #pragma once
 // Newest-first list of every alert: time, symbol, last price, percent and absolute change,
-// volume and count; a count of 10 or more is marked yellow.
+// volume and count; a count of 10 or more is marked yellow. Measures its row height and
+// columns ("Last" keeps its width), and again when the font changes.
 
 #include "Olvarra/AlertGridBase.h"
 #include "Olvarra/AlertRecords.h"
 
 class TTamberGrid : public TRowGrid<TTamberEntry> {
 public:
+    enum TColumn { tcTime, tcSymbol, tcLast, tcPercentChange, tcChange, tcVolume, tcCount, ColumnCount };
+
     explicit TTamberGrid(QWidget* owner);
-
-    // Row height and the widths of every column but "Last" from the current font ("Last"
-    // keeps its width), then a repaint.
-    void MeasureColumns();
-    QString HeaderCaption(int col) const override;
-
-protected:
-    void DrawCell(QPainter& canvas, int col, int row, const QRect& rect, bool fixed) override;
-    TCellContent DataCellContent(int col, qsizetype index, const TCellText& cell) const override;
-    void FontChanged() override;
 };

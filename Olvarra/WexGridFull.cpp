@@ -301,11 +301,11 @@ void TWexTopListFullGrid::DrawCell(QPainter& canvas, int col, int row, const QRe
         text = TextColor;
     }
 
-    BeginCell(canvas, rect, headerLike, background, text);
+    const TCellPainter cell = BeginCell(canvas, rect, headerLike, background, text);
 
     if (headerLike) {
         // A "-" row repeats the captions and so divides the list into sections.
-        DrawTextCentered(Cell.FitText(Caption(k)));
+        cell.DrawCentered(cell.CellText().FitText(Caption(k)));
         return;
     }
     if (!hasEntry)
@@ -313,7 +313,7 @@ void TWexTopListFullGrid::DrawCell(QPainter& canvas, int col, int row, const QRe
 
     switch (k) {
     case lcSymbol:
-        DrawContent(TextContent(entry.Symbol));
+        cell.Draw(TextContent(entry.Symbol));
         if (row == Row()) {
             canvas.setPen(ToQColor(text));
             canvas.setBrush(Qt::NoBrush);
@@ -321,13 +321,13 @@ void TWexTopListFullGrid::DrawCell(QPainter& canvas, int col, int row, const QRe
         }
         break;
     case lcNewHigh:
-        DrawDot(canvas, entry.NewHigh, NewHighColor, background, NewHighDotImages);
+        DrawDot(cell, entry.NewHigh, NewHighColor, background, NewHighDotImages);
         break;
     case lcNewLow:
-        DrawDot(canvas, entry.NewLow, NewLowColor, background, NewLowDotImages);
+        DrawDot(cell, entry.NewLow, NewLowColor, background, NewLowDotImages);
         break;
     default:
-        DrawContent(ValueContent(entry, k, Cell));
+        cell.Draw(ValueContent(entry, k, cell.CellText()));
         break;
     }
 }
@@ -392,12 +392,12 @@ TCellContent TWexTopListFullGrid::ValueContent(const TWexTopListEntry& entry, in
     return FixedContent(x, decimals, cell);
 }
 
-void TWexTopListFullGrid::DrawDot(QPainter& canvas, double v, TColor colour, TColor background,
+void TWexTopListFullGrid::DrawDot(const TCellPainter& cell, double v, TColor colour, TColor background,
                                   TDotImages& images)
 {
     if (!(v > 0))
         return; // also NaN
-    const QRect& textRect = Cell.TextRect();
+    const QRect& textRect = cell.TextRect();
     const int w = DotScale * textRect.width();
     const int h = DotScale * textRect.height();
     if (w <= 0 || h <= 0)
@@ -429,5 +429,5 @@ void TWexTopListFullGrid::DrawDot(QPainter& canvas, double v, TColor colour, TCo
     }
 
     ShrinkBitmap(images.Large, images.Small, DotScale, DotScale);
-    canvas.drawImage(textRect.topLeft(), images.Small);
+    cell.Painter().drawImage(textRect.topLeft(), images.Small);
 }

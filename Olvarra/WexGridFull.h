@@ -95,7 +95,7 @@ private:
     int LogicalColumn(int col) const;
     bool ShowsEntry(int row) const { return row >= 1 && size_t(row - 1) < GetDisplayedEntries().size(); }
     static TCellContent ValueContent(const TWexTopListEntry& entry, int logical, const TCellText& cell);
-    void DrawDot(QPainter& canvas, double v, TColor colour, TColor background, TDotImages& images);
+    void DrawDot(const TCellPainter& cell, double v, TColor colour, TColor background, TDotImages& images);
 
     TWexTopListOrder Order;
     TDotImages NewHighDotImages;

@@ -378,6 +378,16 @@ int TDrawGrid::SizingBorderAt(const QPoint& pos) const
     return found;
 }
 
+void TDrawGrid::SelectRowAt(const QPoint& pos)
+{
+    int col, row;
+    if (MouseToCell(pos, col, row) && row >= Fixed && row != Selected && SelectCell(col, row)) {
+        Selected = row;
+        ScrollRowIntoView(row);
+        InvalidateGrid();
+    }
+}
+
 void TDrawGrid::mousePressEvent(QMouseEvent* event)
 {
     const QPoint pos = event->position().toPoint();
@@ -389,14 +399,8 @@ void TDrawGrid::mousePressEvent(QMouseEvent* event)
             SizingStartWidth = Widths[size_t(border)];
             return;
         }
-        if (GridOptions & goRowSelect) {
-            int col, row;
-            if (MouseToCell(pos, col, row) && row >= Fixed && row != Selected && SelectCell(col, row)) {
-                Selected = row;
-                ScrollRowIntoView(row);
-                InvalidateGrid();
-            }
-        }
+        if (GridOptions & goRowSelect)
+            SelectRowAt(pos);
     }
     QAbstractScrollArea::mousePressEvent(event);
 }
@@ -414,12 +418,7 @@ void TDrawGrid::mouseMoveEvent(QMouseEvent* event)
         else
             viewport()->unsetCursor();
     } else if ((event->buttons() & Qt::LeftButton) && (GridOptions & goRowSelect)) {
-        int col, row;
-        if (MouseToCell(pos, col, row) && row >= Fixed && row != Selected && SelectCell(col, row)) {
-            Selected = row;
-            ScrollRowIntoView(row);
-            InvalidateGrid();
-        }
+        SelectRowAt(pos);
     }
     QAbstractScrollArea::mouseMoveEvent(event);
 }

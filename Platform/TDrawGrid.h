@@ -121,6 +121,9 @@ protected:
 private:
     int ColumnLeft(int col) const;
     int SizingBorderAt(const QPoint& pos) const; // column whose right border is under pos, or -1
+    // Row selection by mouse: the data row under pos becomes the selected one when the grid
+    // agrees (SelectCell), and is scrolled into view.
+    void SelectRowAt(const QPoint& pos);
     int FirstScrollRow() const { return Fixed; }
     int MaxTopRow() const;
     void UpdateScrollRange();

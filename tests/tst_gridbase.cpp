@@ -41,8 +41,8 @@ public:
 protected:
     void DrawCell(QPainter& canvas, int col, int row, const QRect& rect, bool fixed) override
     {
-        BeginCell(canvas, rect, fixed, fixed ? FromQColor(FixedColor()) : clBlack, TextColor);
-        Painted.push_back({col, row, Cell.TextRect()});
+        const TCellPainter cell = BeginCell(canvas, rect, fixed, fixed ? FromQColor(FixedColor()) : clBlack, TextColor);
+        Painted.push_back({col, row, cell.TextRect()});
         RowsPainted.insert(row);
     }
     bool SelectCell(int col, int row) override

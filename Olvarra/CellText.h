@@ -1,0 +1,87 @@
+#pragma once
+// Fitting numbers and texts into one cell by shortening them, and what a data cell shows.
+// Nothing here paints: the grids measure with these and draw the result (AlertGridBase.h).
+//
+// Texts from the server are bytes; they become QString (Latin-1) only here, where they are
+// about to be drawn.
+
+#include <QByteArray>
+#include <QFont>
+#include <QFontMetrics>
+#include <QList>
+#include <QRect>
+#include <QString>
+#include <QStringList>
+
+// The thousands separator of the grouped count formats: the user's locale setting, read once.
+// The decimal point is always ".".
+QString ThousandsSeparator();
+void SetThousandsSeparator(const QString& separator);
+
+// A text far longer than a cell can show (a hostile server's 8 MiB symbol) is measured and
+// shaped by a prefix of this many characters for a cell of this width: when the prefix alone
+// is too wide, every fitting and every glyph that can be seen lies inside it.
+inline qsizetype VisiblePrefixLength(int width) { return 4 * qsizetype(qMax(width, 0)) + 64; }
+
+// Fitting texts and numbers into one cell's text rectangle, measured with the cell's font.
+class TCellText {
+public:
+    enum TCountStyle {
+        csPlain,   // "%d"; K and M forms "%.2f%s", "%.1f%s", "%.0f%s"
+        csGrouped, // "%.0n" with thousands separators; K and M forms "%.2n%s" ...
+    };
+
+    TCellText() : Metrics(QFont()) {}
+    TCellText(const QFontMetrics& metrics, const QRect& textRect) : Metrics(metrics), Rect(textRect) {}
+
+    const QRect& TextRect() const { return Rect; }
+    const QFontMetrics& FontMetrics() const { return Metrics; }
+
+    bool TextTooWide(const QString& s) const;
+    // s itself when it fits, else its longest prefix (widths summed character by character)
+    // followed by "...".
+    QString FitText(const QString& s) const;
+
+    // Fixed point with the given number of decimals ("%f" = 2, "%.01f" = 1); "..." when too
+    // wide.
+    QString FormatFixed(double x, int decimals) const;
+    // Two decimals and a percent sign; "..." when too wide.
+    QString FormatPercent(double x) const;
+    // Two, one, then no decimals followed by the suffix; the first that fits, else "...".
+    QString FormatScaled(double x, const QString& suffix, TCountStyle style) const;
+    // The whole number; when too wide, its M or K form (from 1,000 on), else "...".
+    QString FormatCount(qint32 n, TCountStyle style) const;
+
+    // Plain text formatting without fitting (also used by the formatters above).
+    static QString FixedText(double x, int decimals, bool grouped);
+
+private:
+    QFontMetrics Metrics;
+    QRect Rect;
+};
+
+// What one data cell shows. Numbers come formatted and fitted by the cell's formatter;
+// texts (symbols, times) come whole, and Fitted says the cell shortens them when drawn.
+struct TCellContent {
+    QString Text;
+    bool Right = false;  // right-aligned
+    bool Fitted = false; // a text that the cell passes through FitText
+    bool IsText = false; // a server text rather than a number
+};
+
+// Converts a server text for drawing.
+inline QString CellString(const QByteArray& bytes) { return QString::fromLatin1(bytes); }
+
+// Contents of the usual kinds: a server text (left, or right as times are, shortened by the
+// cell unless fitted is false); a right-aligned number that is empty when absent (NaN); a
+// right-aligned whole number that is empty at 0 or less.
+TCellContent TextContent(const QByteArray& text, bool right = false, bool fitted = true);
+TCellContent NumberContent(const QString& text);
+TCellContent FixedContent(double x, int decimals, const TCellText& cell);
+TCellContent CountContent(qint32 n, TCellText::TCountStyle style, const TCellText& cell);
+
+// Rows taken out of a grid: the column captions and, per row, what each cell shows.
+struct TRowTable {
+    QStringList Captions;
+    QList<QList<TCellContent>> Rows;
+};
