@@ -213,9 +213,27 @@ void TDisplayKind::HandleBody(const QByteArray& body, const QByteArray& category
         const qsizetype length = (end < 0 ? body.size() : end) - start;
         fieldList = QByteArray::fromRawData(body.constData() + start, length);
     }
-    tHashTable fields;
-    ParseForm(fieldList, fields);
-    HandleFields(fields);
+    if (FieldsInUse) {
+        // Reached again from inside HandleFields (an event loop run by outside code): the
+        // shared table is busy, so this alert gets one of its own.
+        tHashTable fields;
+        ParseForm(fieldList, fields);
+        HandleFields(fields);
+        return;
+    }
+    // Emptied on the way out, exceptions included: the table must not keep views into a body
+    // that is about to go.
+    struct TEmptyAfter {
+        TDisplayKind& Kind;
+        ~TEmptyAfter()
+        {
+            Kind.Fields.Clear();
+            Kind.FieldsInUse = false;
+        }
+    } emptyAfter{*this};
+    FieldsInUse = true;
+    ParseForm(fieldList, Fields);
+    HandleFields(Fields);
 }
 
 const QByteArray& TDisplayKind::ExtraColumnKey() const

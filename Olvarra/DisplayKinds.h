@@ -7,6 +7,7 @@
 // MakeDisplayKind is the one place that chooses by kind.
 
 #include "Olvarra/AlertGridBase.h"
+#include "Shared/StringStringHashtables.h"
 
 #include <QByteArray>
 #include <QList>
@@ -16,7 +17,6 @@ class QWidget;
 class TBollingerList;
 class TConfigFile;
 class TWexTopListFullGrid;
-class tHashTable;
 
 enum TAlertDisplayKind : quint8 {
     dkQuickStrike = 0,
@@ -63,6 +63,13 @@ public:
     virtual TWexTopListFullGrid* TopListGrid() const { return nullptr; }
     // For tests: the Bollinger list; null for the other kinds.
     virtual const TBollingerList* BollingerList() const { return nullptr; }
+
+private:
+    // The fields of the alert being handled. One table per window, emptied after each alert
+    // but keeping its buckets and entry storage, so a steady stream parses without the table
+    // growing from nothing every time.
+    tHashTable Fields;
+    bool FieldsInUse = false;
 };
 
 // The kind's object with its grid, made a child of owner.
