@@ -64,6 +64,12 @@ void TAlertGridBase::RefreshCellFont()
     PaintFont.setUnderline(false);
     PaintFont.setStrikeOut(false);
     PaintMetrics.emplace(PaintFont);
+    TextCache.Reset(*PaintMetrics);
+}
+
+void TAlertGridBase::BeginPaint(QPainter& canvas)
+{
+    canvas.setFont(PaintFont);
 }
 
 void TAlertGridBase::changeEvent(QEvent* event)
@@ -76,7 +82,6 @@ void TAlertGridBase::changeEvent(QEvent* event)
 TCellPainter TAlertGridBase::BeginCell(QPainter& canvas, const QRect& cellRect, bool headerLike,
                                        const QColor& background, TColor text)
 {
-    canvas.setFont(PaintFont);
     canvas.fillRect(cellRect, background);
 
     QRect textRect = cellRect;
@@ -96,7 +101,7 @@ TCellPainter TAlertGridBase::BeginCell(QPainter& canvas, const QRect& cellRect, 
     if (textRect.width() > 14)
         textRect.adjust(3, 0, -3, 0);
     canvas.setPen(ToQColor(text));
-    return TCellPainter(canvas, TCellText(*PaintMetrics, textRect));
+    return TCellPainter(canvas, TCellText(*PaintMetrics, textRect, &TextCache));
 }
 
 TCellPainter TAlertGridBase::BeginCell(QPainter& canvas, const QRect& cellRect, bool headerLike,
@@ -123,7 +128,9 @@ void TCellPainter::DrawAt(int x, const QString& s) const
     const int y = rect.top() + std::max(rect.height() - metrics.height(), 0) / 2;
     Canvas->setClipRect(rect);
     const qsizetype prefix = VisiblePrefixLength(rect.right() - x + 1);
-    if (s.size() > prefix && x >= rect.left() && metrics.horizontalAdvance(s.left(prefix)) > rect.right() - x + 1)
+    if (const QStaticText* glyphs = Text.TextCache() ? Text.TextCache()->Glyphs(s) : nullptr)
+        Canvas->drawStaticText(QPoint(x, y), *glyphs); // a short text, laid out before
+    else if (s.size() > prefix && x >= rect.left() && metrics.horizontalAdvance(s.left(prefix)) > rect.right() - x + 1)
         Canvas->drawText(QPoint(x, y + metrics.ascent()), s.left(prefix)); // the rest is clipped away
     else
         Canvas->drawText(QPoint(x, y + metrics.ascent()), s);
@@ -138,13 +145,13 @@ void TCellPainter::DrawLeft(const QString& s) const
 void TCellPainter::DrawRight(const QString& s) const
 {
     const QRect& rect = Text.TextRect();
-    DrawAt(rect.left() + std::max(rect.width() - Text.FontMetrics().horizontalAdvance(s), 0), s);
+    DrawAt(rect.left() + std::max(rect.width() - Text.Width(s), 0), s);
 }
 
 void TCellPainter::DrawCentered(const QString& s) const
 {
     const QRect& rect = Text.TextRect();
-    DrawAt(rect.left() + std::max(rect.width() - Text.FontMetrics().horizontalAdvance(s), 0) / 2, s);
+    DrawAt(rect.left() + std::max(rect.width() - Text.Width(s), 0) / 2, s);
 }
 
 void TCellPainter::Draw(const TCellContent& content) const
@@ -199,7 +206,7 @@ TCellText TAlertGridBase::DataCellText(int col) const
     QRect rect(0, 0, ColWidths(col), DefaultRowHeight());
     if (rect.width() > 14)
         rect.adjust(3, 0, -3, 0);
-    return TCellText(*PaintMetrics, rect);
+    return TCellText(*PaintMetrics, rect, &TextCache);
 }
 
 void TAlertGridBase::ShownRange(qsizetype& first, qsizetype& count) const

@@ -108,7 +108,7 @@ protected:
 
     void paintEvent(QPaintEvent* event) override;
 
-    // The common frame of a cell: normal font style, fill with the background, raised edge and
+    // The common frame of a cell: fill with the background, raised edge and
     // 1-pixel inset for header-like cells with Ctl3D, then a 3-pixel margin on both sides when
     // the text rectangle is wider than 14 pixels. The painter that is returned draws into
     // that text rectangle in the given text colour.
@@ -123,6 +123,8 @@ protected:
     const QFont& CellFont() const { return PaintFont; }
 
     void changeEvent(QEvent* event) override;
+    // Every cell is painted in the one cell font, so the painter takes it once per paint.
+    void BeginPaint(QPainter& canvas) override;
 
     TColor TextColor = clWhite;
 
@@ -132,6 +134,7 @@ private:
     QString StaleMark;
     QFont PaintFont;
     std::optional<QFontMetrics> PaintMetrics;
+    mutable TTextCache TextCache; // for PaintFont
 };
 
 // The colours of one data cell.

@@ -58,7 +58,7 @@ QString TCellText::FixedText(double x, int decimals, bool grouped)
 
 bool TCellText::TextTooWide(const QString& s) const
 {
-    return Metrics.horizontalAdvance(s) > Rect.width();
+    return Width(s) > Rect.width();
 }
 
 
@@ -119,6 +119,50 @@ QString TCellText::FormatCount(qint32 n, TCountStyle style) const
     if (n >= 1'000)
         return FormatScaled(double(n) / 1'000, QStringLiteral("K"), style);
     return Ellipsis;
+}
+
+// ---------------------------------------------------------------------------------------------
+// The text cache
+
+void TTextCache::Reset(const QFontMetrics& metrics)
+{
+    Metrics.emplace(metrics);
+    Texts.clear();
+}
+
+TTextCache::TText* TTextCache::Find(const QString& s)
+{
+    if (!Metrics || s.size() > MaxLength)
+        return nullptr;
+    auto it = Texts.find(s);
+    if (it != Texts.end())
+        return &*it;
+    if (Texts.size() >= Capacity)
+        Texts.clear(); // a flood of distinct texts: start again rather than grow
+    return &*Texts.emplace(s);
+}
+
+int TTextCache::Width(const QString& s)
+{
+    TText* text = Find(s);
+    if (!text)
+        return Metrics ? Metrics->horizontalAdvance(s) : QFontMetrics(QFont()).horizontalAdvance(s);
+    if (text->Width < 0)
+        text->Width = Metrics->horizontalAdvance(s);
+    return text->Width;
+}
+
+const QStaticText* TTextCache::Glyphs(const QString& s)
+{
+    TText* text = Find(s);
+    if (!text)
+        return nullptr;
+    if (!text->Glyphs) {
+        QStaticText& glyphs = text->Glyphs.emplace(s);
+        // A server text is never markup, and a cell's text is one line of its natural width.
+        glyphs.setTextFormat(Qt::PlainText);
+    }
+    return &*text->Glyphs;
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -8,10 +8,13 @@
 #include <QByteArray>
 #include <QFont>
 #include <QFontMetrics>
+#include <QHash>
 #include <QList>
 #include <QRect>
 #include <QString>
+#include <QStaticText>
 #include <QStringList>
+#include <optional>
 
 // The thousands separator of the grouped count formats: the user's locale setting, read once.
 // The decimal point is always ".".
@@ -23,6 +26,35 @@ void SetThousandsSeparator(const QString& separator);
 // is too wide, every fitting and every glyph that can be seen lies inside it.
 inline qsizetype VisiblePrefixLength(int width) { return 4 * qsizetype(qMax(width, 0)) + 64; }
 
+// The widths and laid-out glyphs of the texts one grid draws, for its paint font. A front
+// insertion repaints rows whose texts were all drawn a moment ago, one row lower, so most of a
+// repaint reuses measurements and layouts instead of shaping the same text again. Bounded: it
+// is emptied when it holds Capacity texts, and texts longer than MaxLength are never kept.
+class TTextCache {
+public:
+    static constexpr int Capacity = 1024;
+    static constexpr qsizetype MaxLength = 64;
+
+    // Forgets everything; the texts are measured with metrics from now on.
+    void Reset(const QFontMetrics& metrics);
+    // metrics.horizontalAdvance(s), remembered.
+    int Width(const QString& s);
+    // The text laid out for drawing with the font of Reset, or nullptr when s is too long to
+    // keep. Valid until the next call.
+    const QStaticText* Glyphs(const QString& s);
+    qsizetype Size() const { return Texts.size(); }
+
+private:
+    struct TText {
+        int Width = -1;              // -1: not measured yet
+        std::optional<QStaticText> Glyphs;
+    };
+    TText* Find(const QString& s);
+
+    std::optional<QFontMetrics> Metrics;
+    QHash<QString, TText> Texts;
+};
+
 // Fitting texts and numbers into one cell's text rectangle, measured with the cell's font.
 class TCellText {
 public:
@@ -32,11 +64,18 @@ public:
     };
 
     TCellText() : Metrics(QFont()) {}
-    TCellText(const QFontMetrics& metrics, const QRect& textRect) : Metrics(metrics), Rect(textRect) {}
+    // With a cache, widths are remembered there (it must have been reset for these metrics).
+    TCellText(const QFontMetrics& metrics, const QRect& textRect, TTextCache* cache = nullptr)
+        : Metrics(metrics), Rect(textRect), Cache(cache)
+    {
+    }
 
     const QRect& TextRect() const { return Rect; }
     const QFontMetrics& FontMetrics() const { return Metrics; }
+    TTextCache* TextCache() const { return Cache; }
 
+    // The advance of s in the cell's font.
+    int Width(const QString& s) const { return Cache ? Cache->Width(s) : Metrics.horizontalAdvance(s); }
     bool TextTooWide(const QString& s) const;
     // s itself when it fits, else its longest prefix (widths summed character by character)
     // followed by "...".
@@ -58,6 +97,7 @@ public:
 private:
     QFontMetrics Metrics;
     QRect Rect;
+    TTextCache* Cache = nullptr;
 };
 
 // What one data cell shows. Numbers come formatted and fitted by the cell's formatter;

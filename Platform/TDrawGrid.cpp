@@ -312,6 +312,7 @@ void TDrawGrid::FontChanged() {}
 void TDrawGrid::paintEvent(QPaintEvent* event)
 {
     QPainter canvas(viewport());
+    BeginPaint(canvas);
     const QRect dirty = event->rect();
     const QSize area = viewport()->size();
 

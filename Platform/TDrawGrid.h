@@ -101,6 +101,8 @@ public:
 protected:
     // Paints one cell; rect is in viewport coordinates and the painter has no clip of its own.
     virtual void DrawCell(QPainter& canvas, int col, int row, const QRect& rect, bool fixed);
+    // Once per paint, before the first cell: for settings every cell shares (the font).
+    virtual void BeginPaint(QPainter& canvas) {}
     // Called after the grid's own mouse-release handling, with viewport coordinates.
     virtual void MouseUp(Qt::MouseButton button, const QPoint& pos);
     // The user moves the selection to (col, row); false vetoes the move.

@@ -4,6 +4,7 @@
 
 #include "Olvarra/AlertGridBase.h"
 #include "Olvarra/AlertRecords.h"
+#include "Olvarra/QuickStrikeGrid.h"
 
 #include <QMouseEvent>
 #include <QPainter>
@@ -137,6 +138,58 @@ private Q_SLOTS:
         QCOMPARE(CellFor(m, width - 1).FitText(symbol), QStringLiteral("VER..."));
         // Narrower than "..." itself: just "..." (clipped when drawn).
         QCOMPARE(CellFor(m, 3).FitText(symbol), QStringLiteral("..."));
+    }
+
+    void TextCacheMeasuresAsTheFontDoesAndStaysBounded()
+    {
+        const QFontMetrics m(TestFont());
+        TTextCache cache;
+        cache.Reset(m);
+        const QString price = QStringLiteral("123.45");
+        QCOMPARE(cache.Width(price), m.horizontalAdvance(price));
+        QCOMPARE(cache.Width(price), m.horizontalAdvance(price)); // remembered, still the same
+        QVERIFY(cache.Glyphs(price));
+        QCOMPARE(cache.Glyphs(price)->text(), price);
+        QCOMPARE(cache.Glyphs(price)->textFormat(), Qt::PlainText); // "<b>" from a server is text
+
+        // Another font: nothing measured for the old one survives.
+        QFont big = TestFont();
+        big.setPixelSize(40);
+        const QFontMetrics bm(big);
+        cache.Reset(bm);
+        QCOMPARE(cache.Size(), qsizetype(0));
+        QCOMPARE(cache.Width(price), bm.horizontalAdvance(price));
+
+        // A hostile stream of distinct texts, and texts too long to keep: bounded either way.
+        for (int i = 0; i < 3 * TTextCache::Capacity; ++i)
+            cache.Width(QString::number(i));
+        QVERIFY(cache.Size() <= TTextCache::Capacity);
+        const QString longText(TTextCache::MaxLength + 1, QLatin1Char('W'));
+        QVERIFY(!cache.Glyphs(longText));
+        QCOMPARE(cache.Width(longText), bm.horizontalAdvance(longText));
+    }
+
+    void AFontChangeFitsTextsWithTheNewFont()
+    {
+        // The QuickStrike grid measures its columns once, so a much larger font chosen later
+        // no longer fits the price: what was measured with the old font must not be used.
+        QWidget owner;
+        owner.setFont(TestFont());
+        auto* grid = new TQuickStrikeGrid(&owner);
+        Host(owner, *grid, QSize(393, 480));
+        TFrontInsertList<TQuickStrikeEntry> list(10);
+        TQuickStrikeEntry e;
+        e.Symbol = "IBM";
+        e.Last = 123.45;
+        list.InsertAtFront(e);
+        grid->SetEntries(list.Snapshot());
+        Paint(*grid);
+        QCOMPARE(grid->ExportAll().Rows[0][TQuickStrikeGrid::qcLast].Text, QStringLiteral("123.45"));
+        QFont big = TestFont();
+        big.setPixelSize(40);
+        grid->setFont(big);
+        Paint(*grid);
+        QCOMPARE(grid->ExportAll().Rows[0][TQuickStrikeGrid::qcLast].Text, QStringLiteral("..."));
     }
 
     void BlendColorMixesChannelsAndRoundsHalvesToEven()
