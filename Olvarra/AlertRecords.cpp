@@ -46,6 +46,7 @@ private:
 // instead of allocating its own. Direct-mapped and bounded: a server sending a new symbol
 // with every alert only costs the allocation each would have cost anyway.
 constexpr qsizetype MaxSharedText = 32;
+constexpr int SharedTextSlotBits = 10;
 constexpr quint32 SharedTextSlots = 1024;
 
 QByteArray SharedText(QByteArrayView text)
@@ -53,7 +54,10 @@ QByteArray SharedText(QByteArrayView text)
     if (text.isEmpty() || text.size() > MaxSharedText)
         return QByteArray(text.data(), text.size());
     thread_local std::array<QByteArray, SharedTextSlots> slots;
-    QByteArray& slot = slots[tHashTable::Hash(text) % SharedTextSlots];
+    // The table's hash keeps little of a word's high bytes in its low bits ("SYM1", "SYM2"
+    // would share a slot), so the slot comes from the top bits of a multiplicative mix.
+    static_assert(SharedTextSlots == 1u << SharedTextSlotBits);
+    QByteArray& slot = slots[(tHashTable::Hash(text) * 2654435769u) >> (32 - SharedTextSlotBits)];
     if (QByteArrayView(slot) != text)
         slot = QByteArray(text.data(), text.size());
     return slot;

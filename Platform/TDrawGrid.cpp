@@ -1,5 +1,6 @@
 #include "Platform/TDrawGrid.h"
 
+#include <QCoreApplication>
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPaintEvent>
@@ -52,8 +53,36 @@ void TDrawGrid::SetRowCount(int count)
     // program's doing, not the user's.
     if (Selected >= Rows)
         Selected = Rows - 1;
-    UpdateScrollRange();
+    // The scroll bar follows once per turn of the event loop rather than once per call:
+    // setting its range queues a signal inside Qt (allocations), and a flood changes the row
+    // count thousands of times a second. The grid's own top row is right at once.
+    Top = std::clamp(Top, Fixed, MaxTopRow());
+    if (!ScrollRangePending) {
+        ScrollRangePending = true;
+        QCoreApplication::postEvent(this, new QEvent(ScrollRangeEventType()));
+    }
     InvalidateGrid();
+}
+
+QEvent::Type TDrawGrid::ScrollRangeEventType()
+{
+    static const QEvent::Type type = QEvent::Type(QEvent::registerEventType());
+    return type;
+}
+
+bool TDrawGrid::event(QEvent* event)
+{
+    if (event->type() == ScrollRangeEventType()) {
+        SyncScrollRange();
+        return true;
+    }
+    return QAbstractScrollArea::event(event);
+}
+
+void TDrawGrid::SyncScrollRange()
+{
+    if (ScrollRangePending)
+        UpdateScrollRange();
 }
 
 void TDrawGrid::SetFixedRows(int count)
@@ -209,6 +238,7 @@ int TDrawGrid::MaxTopRow() const
 
 void TDrawGrid::UpdateScrollRange()
 {
+    ScrollRangePending = false;
     SyncingScrollBar = true;
     QScrollBar* bar = verticalScrollBar();
     bar->setRange(0, MaxTopRow() - Fixed);
@@ -220,6 +250,7 @@ void TDrawGrid::UpdateScrollRange()
 
 void TDrawGrid::SetTopRow(int row)
 {
+    SyncScrollRange(); // the bar's value is set below
     row = std::clamp(row, Fixed, MaxTopRow());
     if (row == Top)
         return;
@@ -234,6 +265,7 @@ void TDrawGrid::scrollContentsBy(int, int)
 {
     if (SyncingScrollBar)
         return;
+    SyncScrollRange();
     const int row = std::clamp(Fixed + verticalScrollBar()->value(), Fixed, MaxTopRow());
     if (row == Top)
         return;
@@ -311,6 +343,7 @@ void TDrawGrid::FontChanged() {}
 
 void TDrawGrid::paintEvent(QPaintEvent* event)
 {
+    SyncScrollRange(); // what is painted and the bar beside it agree
     QPainter canvas(viewport());
     BeginPaint(canvas);
     const QRect dirty = event->rect();

@@ -8,6 +8,7 @@
 
 #include <QAbstractScrollArea>
 #include <QColor>
+#include <QEvent>
 #include <QPoint>
 #include <QRect>
 #include <functional>
@@ -113,6 +114,7 @@ protected:
     void paintEvent(QPaintEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
     void changeEvent(QEvent* event) override;
+    bool event(QEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
     void mouseMoveEvent(QMouseEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
@@ -146,6 +148,9 @@ private:
     int Top = 1;
     int Selected = -1;
     bool SyncingScrollBar = false;
+    bool ScrollRangePending = false; // the row count changed since the bar last followed
+    static QEvent::Type ScrollRangeEventType();
+    void SyncScrollRange(); // the bar follows now if it is behind
 
     int SizingCol = -1; // the column being resized by a drag, -1 when none
     int SizingStartX = 0;

@@ -3,6 +3,7 @@
 // the grid benchmarks). The Rook window keeps every row, so its figure at 100,000 rows shows
 // whether the per-alert cost grows with the list.
 
+#include "bench/AllocationCount.h"
 #include "Olvarra/AlertWindowUnit.h"
 #include "Olvarra/ConfigFile.h"
 
@@ -12,6 +13,12 @@
 #include <vector>
 
 namespace {
+
+// Heap allocations per alert since the count was taken (steady state: the list is full).
+void CountAllocations(benchmark::State& state, long long since)
+{
+    state.counters["allocs"] = benchmark::Counter(double(AllocationCount() - since) / double(state.iterations()));
+}
 
 std::unique_ptr<TAlertForm> MakeBenchWindow(const QByteArray& subscription, const QByteArray& display)
 {
@@ -52,9 +59,11 @@ void BM_QuickStrikeAlertAtCap(benchmark::State& state)
     for (int i = 0; i < 1000; ++i)
         window->HandleAlertMessage(bodies[size_t(i) % bodies.size()]);
     size_t i = 0;
+    const long long allocations = AllocationCount();
     for (auto _ : state)
         window->HandleAlertMessage(bodies[i++ % bodies.size()]);
     state.SetItemsProcessed(state.iterations());
+    CountAllocations(state, allocations);
 }
 BENCHMARK(BM_QuickStrikeAlertAtCap);
 
@@ -67,9 +76,11 @@ void BM_RookAlert(benchmark::State& state)
     for (int64_t i = 0; i < state.range(0); ++i)
         window->HandleAlertMessage(bodies[size_t(i) % bodies.size()]);
     size_t i = 0;
+    const long long allocations = AllocationCount();
     for (auto _ : state)
         window->HandleAlertMessage(bodies[i++ % bodies.size()]);
     state.SetItemsProcessed(state.iterations());
+    CountAllocations(state, allocations);
 }
 BENCHMARK(BM_RookAlert)->Arg(1000)->Arg(100000)->Iterations(2000)->Repetitions(5)->ReportAggregatesOnly(true);
 

@@ -8,6 +8,7 @@
 
 #include <QMouseEvent>
 #include <QPainter>
+#include <QScrollBar>
 #include <QSignalSpy>
 #include <QtTest>
 #include <set>
@@ -190,6 +191,38 @@ private Q_SLOTS:
         grid->setFont(big);
         Paint(*grid);
         QCOMPARE(grid->ExportAll().Rows[0][TQuickStrikeGrid::qcLast].Text, QStringLiteral("..."));
+    }
+
+    void TheScrollBarFollowsAFloodOfRowCountsOncePerTurnOfTheEventLoop()
+    {
+        QWidget owner;
+        auto* grid = new TProbeGrid(&owner);
+        Host(owner, *grid, QSize(300, 200));
+        grid->SetDefaultRowHeight(20);
+        QCoreApplication::processEvents();
+        QScrollBar* bar = grid->verticalScrollBar();
+        const auto maxTop = [&](int rows) { return std::max(1, rows - std::max(1, grid->VisibleRowCount())); };
+
+        for (int rows = 2; rows <= 1000; ++rows)
+            grid->SetRowCount(rows);
+        // Scrolling straight after the flood uses the new count: the bar follows first.
+        grid->SetTopRow(900);
+        QCOMPARE(grid->TopRow(), 900);
+        QCOMPARE(bar->value(), 900 - 1);
+        QCOMPARE(bar->maximum(), maxTop(1000) - 1);
+
+        for (int rows = 1000; rows <= 2000; ++rows)
+            grid->SetRowCount(rows);
+        QCoreApplication::processEvents();
+        QCOMPARE(bar->maximum(), maxTop(2000) - 1);
+        QCOMPARE(bar->value(), 900 - 1);
+
+        // A list that shrinks moves the top row at once, and the bar with the next turn.
+        grid->SetRowCount(5);
+        QCOMPARE(grid->TopRow(), maxTop(5));
+        QCoreApplication::processEvents();
+        QCOMPARE(bar->maximum(), maxTop(5) - 1);
+        QCOMPARE(bar->value(), maxTop(5) - 1);
     }
 
     void BlendColorMixesChannelsAndRoundsHalvesToEven()

@@ -13,6 +13,7 @@
 //   - resident memory with eight full windows and a 100,000-row Rook.
 // Every phase has a time limit, so the program always ends by itself.
 
+#include "bench/AllocationCount.h"
 #include "Olvarra/AlertWindowUnit.h"
 #include "Olvarra/ConfigFile.h"
 #include "Olvarra/MainConnectionUnit.h"
@@ -39,55 +40,6 @@
 #include <sys/resource.h>
 #include <vector>
 #include <zlib.h>
-
-// ---- Allocation counting: every operator new of the process goes through here ----
-
-namespace {
-std::atomic<long long> Allocations{0};
-}
-extern "C" void* __libc_malloc(size_t);
-
-// operator new takes glibc's allocator directly, so that the malloc below counts it once.
-void* operator new(std::size_t size)
-{
-    Allocations.fetch_add(1, std::memory_order_relaxed);
-    if (void* p = __libc_malloc(size ? size : 1))
-        return p;
-    throw std::bad_alloc();
-}
-void* operator new[](std::size_t size) { return operator new(size); }
-void* operator new(std::size_t size, const std::nothrow_t&) noexcept
-{
-    Allocations.fetch_add(1, std::memory_order_relaxed);
-    return __libc_malloc(size ? size : 1);
-}
-void* operator new[](std::size_t size, const std::nothrow_t& t) noexcept { return operator new(size, t); }
-void operator delete(void* p) noexcept { std::free(p); }
-void operator delete[](void* p) noexcept { std::free(p); }
-void operator delete(void* p, std::size_t) noexcept { std::free(p); }
-void operator delete[](void* p, std::size_t) noexcept { std::free(p); }
-
-// Qt's containers allocate with malloc, not operator new; those are counted through glibc's
-// own entry points, which this program overrides and forwards.
-extern "C" {
-void* __libc_realloc(void*, size_t);
-void* __libc_calloc(size_t, size_t);
-void* malloc(size_t size)
-{
-    Allocations.fetch_add(1, std::memory_order_relaxed);
-    return __libc_malloc(size);
-}
-void* realloc(void* p, size_t size)
-{
-    Allocations.fetch_add(1, std::memory_order_relaxed);
-    return __libc_realloc(p, size);
-}
-void* calloc(size_t n, size_t size)
-{
-    Allocations.fetch_add(1, std::memory_order_relaxed);
-    return __libc_calloc(n, size);
-}
-}
 
 namespace {
 
@@ -450,9 +402,9 @@ int main(int argc, char** argv)
                 paintsAtStart = client.TotalPaints();
                 client.WorstTickLateMs = 0;
             } else if (seq == blastCount / 4) {
-                allocsAtQuarter = Allocations.load();
+                allocsAtQuarter = AllocationCount();
             } else if (seq == 3 * blastCount / 4) {
-                allocsAtThreeQuarters = Allocations.load();
+                allocsAtThreeQuarters = AllocationCount();
             }
         };
         client.Login();
@@ -607,11 +559,11 @@ int main(int argc, char** argv)
             long long before = 0;
             for (size_t b = 0; b < blocks.size() && fake; ++b) {
                 if (b == blocks.size() / 2) // the first half fills the capped lists and warms up
-                    before = Allocations.load();
+                    before = AllocationCount();
                 fake->Deliver(blocks[b]);
                 QCoreApplication::processEvents();
             }
-            return double(Allocations.load() - before) / 6000.0;
+            return double(AllocationCount() - before) / 6000.0;
         };
         const double mixed = count(-1);
         std::printf("heap allocations per single-row alert (6,000 alerts, inflate, cut, 8 windows; no painting): %.3f\n",
