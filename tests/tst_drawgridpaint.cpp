@@ -13,7 +13,7 @@
 
 namespace {
 
-// Counts its paints and records what the last one covered.
+// Counts the paints that drew cells and records what the last one covered.
 class TCountingGrid : public TDrawGrid {
 public:
     explicit TCountingGrid(QWidget* owner) : TDrawGrid(owner) {}
@@ -25,10 +25,16 @@ public:
 protected:
     void paintEvent(QPaintEvent* event) override
     {
+        std::set<int> rows;
+        std::swap(rows, RowsInLastPaint);
+        const quint64 before = DrawCellCount();
+        TDrawGrid::paintEvent(event);
+        if (DrawCellCount() == before) {
+            std::swap(rows, RowsInLastPaint);
+            return;
+        }
         ++Paints;
         LastPaintRegion = event->region();
-        RowsInLastPaint.clear();
-        TDrawGrid::paintEvent(event);
     }
     void DrawCell(QPainter& canvas, int col, int row, const QRect& rect, bool fixed) override
     {
