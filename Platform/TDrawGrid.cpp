@@ -1,11 +1,14 @@
 #include "Platform/TDrawGrid.h"
 
+#include "Platform/Clock.h"
+
 #include <QCoreApplication>
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPaintEvent>
 #include <QPainter>
 #include <QScrollBar>
+#include <QTimerEvent>
 #include <algorithm>
 
 namespace {
@@ -311,14 +314,52 @@ void TDrawGrid::MoveSelection(int row)
 
 void TDrawGrid::InvalidateGrid()
 {
-    viewport()->update();
+    RequestPaint(nullptr);
 }
 
 void TDrawGrid::InvalidateCell(int col, int row)
 {
     const QRect rect = CellRect(col, row);
     if (!rect.isEmpty())
-        viewport()->update(rect);
+        RequestPaint(&rect);
+}
+
+void TDrawGrid::RequestPaint(const QRect* area)
+{
+    if (!FrameTimer.isActive()) {
+        const qint64 since = Clock().MonotonicMs() - LastPaintMs;
+        // A negative span means another clock was installed since the last paint; nothing is
+        // known about the frame then, so the change is shown at once.
+        if (since >= FrameMs || since < 0) {
+            if (area)
+                viewport()->update(*area);
+            else
+                viewport()->update();
+            return;
+        }
+        FrameTimer.start(int(FrameMs - since), Qt::PreciseTimer, this);
+    }
+    if (area)
+        PendingRect |= *area;
+    else
+        PendingAll = true;
+}
+
+void TDrawGrid::timerEvent(QTimerEvent* event)
+{
+    if (event->timerId() != FrameTimer.timerId()) {
+        QAbstractScrollArea::timerEvent(event);
+        return;
+    }
+    FrameTimer.stop();
+    // Handed to Qt as it was collected; Qt paints it on its next pass. A paint that came in
+    // between (an expose) may have covered it already: painting it twice loses nothing.
+    if (PendingAll)
+        viewport()->update();
+    else if (!PendingRect.isEmpty())
+        viewport()->update(PendingRect);
+    PendingAll = false;
+    PendingRect = QRect();
 }
 
 void TDrawGrid::DrawCell(QPainter& canvas, int, int, const QRect& rect, bool fixed)
@@ -344,6 +385,8 @@ void TDrawGrid::FontChanged() {}
 void TDrawGrid::paintEvent(QPaintEvent* event)
 {
     SyncScrollRange(); // what is painted and the bar beside it agree
+    // The frame of the coalesced invalidations starts with the paint, whatever caused it.
+    LastPaintMs = Clock().MonotonicMs();
     QPainter canvas(viewport());
     BeginPaint(canvas);
     const QRect dirty = event->rect();

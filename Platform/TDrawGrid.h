@@ -7,6 +7,7 @@
 // horizontal scrolling: columns that do not fit are cut at the right edge.
 
 #include <QAbstractScrollArea>
+#include <QBasicTimer>
 #include <QColor>
 #include <QEvent>
 #include <QPoint>
@@ -84,9 +85,16 @@ public:
     int Row() const { return Selected; }
     void SetRow(int row, bool notify = false);
 
-    // Repaint all, or one cell.
+    // Repaint all, or one cell. At most one paint per display frame follows: a request within
+    // a frame of the last paint is collected and painted when the frame is over, so a flood
+    // of changes costs one paint per frame while a change after a quiet frame shows at once.
+    // Only these two are held back; Qt's own repaints (expose, resize) are not.
     void InvalidateGrid();
     void InvalidateCell(int col, int row);
+    // The shortest time between two paints the invalidations ask for (one display frame).
+    static constexpr qint64 FrameMs = 16;
+    // True while an invalidation waits for the end of the frame.
+    bool PaintDeferred() const { return FrameTimer.isActive(); }
 
     // Fired after the grid's own handling of a released mouse button (a column drag ends
     // first). Subclasses may override MouseUp instead; the default calls this when assigned.
@@ -120,6 +128,7 @@ protected:
     void mouseReleaseEvent(QMouseEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
     void scrollContentsBy(int dx, int dy) override;
+    void timerEvent(QTimerEvent* event) override;
     QSize viewportSizeHint() const override;
 
 private:
@@ -133,6 +142,7 @@ private:
     void UpdateScrollRange();
     void MoveSelection(int row);
     void ScrollRowIntoView(int row);
+    void RequestPaint(const QRect* area); // nullptr: the whole viewport
 
     int Cols = 5;
     int Rows = 5;
@@ -157,4 +167,12 @@ private:
     int SizingStartWidth = 0;
 
     quint64 CellsDrawn = 0;
+
+    // Paint coalescing: when the last paint began (on the injectable clock), and what was
+    // asked for since, waiting for the frame timer. A bounding rectangle, not a region: it
+    // never allocates, and the cells it covers are painted the same either way.
+    qint64 LastPaintMs = -(qint64(1) << 62);
+    QBasicTimer FrameTimer;
+    bool PendingAll = false;
+    QRect PendingRect;
 };

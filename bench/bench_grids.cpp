@@ -1,6 +1,8 @@
 // One full repaint of each grid kind at an alert window's size with a full list. The cost
 // must follow the visible cells, not the list length: Rook with 100,000 rows should cost about
-// what it costs with 1,000.
+// what it costs with 1,000. Each kind's repaint is measured against a plain table view that
+// paints the same cells (TableViewBaseline.h), registered first so that the grid's own
+// benchmark can state the ratio.
 
 #include "Olvarra/BollingerGrid.h"
 #include "Olvarra/PointsTopListGrid.h"
@@ -8,6 +10,7 @@
 #include "Olvarra/RookGrid.h"
 #include "Olvarra/SymbolOnlyGrid.h"
 #include "Olvarra/TamberGrid.h"
+#include "TableViewBaseline.h"
 
 #include <QImage>
 #include <QWidget>
@@ -28,22 +31,39 @@ struct TBenchHost {
         Grid->resize(WindowSize);
         Owner.show();
     }
-    void Repaint(benchmark::State& state)
+    void Repaint(benchmark::State& state, const QString& label, const QString& kind)
     {
+        const double start = ThreadCpuSeconds();
         for (auto _ : state) {
             Grid->render(&Image);
             benchmark::DoNotOptimize(Image.constBits());
         }
+        const double perIteration = (ThreadCpuSeconds() - start) / double(state.iterations());
         state.counters["cells"] = benchmark::Counter(double(Grid->DrawCellCount()) / double(state.iterations()));
+        RecordGridRepaint(state, label, kind, perIteration);
     }
     QWidget Owner;
     TGrid* Grid;
     QImage Image;
 };
 
-void BM_RepaintQuickStrike(benchmark::State& state)
+// The table view that paints what the grid, filled as its benchmark fills it, paints.
+template <class TGrid>
+void TableViewLike(benchmark::State& state, const QString& kind, void (*fill)(TGrid&, int), int rows)
 {
-    TBenchHost<TQuickStrikeGrid> host;
+    TGridShape shape;
+    {
+        TBenchHost<TGrid> host;
+        fill(*host.Grid, rows);
+        shape = ShapeOf(*host.Grid, *host.Grid, WindowSize);
+    }
+    RunTableView(state, kind, shape, WindowSize);
+}
+
+// ---- the lists, as full as an alert window's are ----
+
+void FillQuickStrike(TQuickStrikeGrid& grid, int)
+{
     TFrontInsertList<TQuickStrikeEntry> list(1000);
     for (int i = 0; i < 1000; ++i) {
         TQuickStrikeEntry e;
@@ -54,15 +74,11 @@ void BM_RepaintQuickStrike(benchmark::State& state)
         e.Time = "09:31:02";
         list.InsertAtFront(e);
     }
-    host.Grid->SetEntries(list.Snapshot());
-    host.Grid->ResetDrawCellCount();
-    host.Repaint(state);
+    grid.SetEntries(list.Snapshot());
 }
-BENCHMARK(BM_RepaintQuickStrike);
 
-void BM_RepaintBollinger(benchmark::State& state)
+void FillBollinger(TBollingerGrid& grid, int)
 {
-    TBenchHost<TBollingerGrid> host;
     std::vector<TBollingerEntry> rows;
     for (int i = 0; i < 500; ++i) {
         TBollingerEntry e;
@@ -72,31 +88,23 @@ void BM_RepaintBollinger(benchmark::State& state)
         e.DistFromBB = (i % 2 ? -1 : 1) * (500 - i) * 0.01;
         rows.push_back(e);
     }
-    host.Grid->SetEntries(TBollingerEntries::FromVector(std::move(rows)));
-    host.Grid->ResetDrawCellCount();
-    host.Repaint(state);
+    grid.SetEntries(TBollingerEntries::FromVector(std::move(rows)));
 }
-BENCHMARK(BM_RepaintBollinger);
 
-void BM_RepaintSymbolWall(benchmark::State& state)
+void FillSymbolWall(TSymbolOnlyGrid& grid, int)
 {
-    TBenchHost<TSymbolOnlyGrid> host;
     TFrontInsertList<TQuickStrikeEntry> list(1000);
     for (int i = 0; i < 1000; ++i) {
         TQuickStrikeEntry e;
         e.Symbol = Symbols[i % 16];
         list.InsertAtFront(e);
-        host.Grid->SetEntries(list.Snapshot());
+        grid.SetEntries(list.Snapshot());
     }
-    host.Grid->ResetDrawCellCount();
-    host.Repaint(state);
 }
-BENCHMARK(BM_RepaintSymbolWall);
 
-void BM_RepaintPointsList(benchmark::State& state)
+void FillPointsList(TPointsTopListGrid& grid, int)
 {
-    TBenchHost<TPointsTopListGrid> host;
-    host.Grid->ShowVolumeColumn();
+    grid.ShowVolumeColumn();
     std::vector<TPointsTopListEntry> rows;
     for (int i = 0; i < 1000; ++i) {
         TPointsTopListEntry e;
@@ -106,18 +114,14 @@ void BM_RepaintPointsList(benchmark::State& state)
         e.PercentVol = i * 0.7;
         rows.push_back(e);
     }
-    host.Grid->SetEntries(TPointsTopListEntries::FromVector(std::move(rows)));
-    host.Grid->ResetDrawCellCount();
-    host.Repaint(state);
+    grid.SetEntries(TPointsTopListEntries::FromVector(std::move(rows)));
 }
-BENCHMARK(BM_RepaintPointsList);
 
-void BM_RepaintRook(benchmark::State& state)
+void FillRook(TRookGrid& grid, int count)
 {
-    TBenchHost<TRookGrid> host;
-    host.Grid->SetTextColor(RGBColor(0, 255, 0));
+    grid.SetTextColor(RGBColor(0, 255, 0));
     TFrontInsertList<TRookEntry> list;
-    for (int i = 0; i < state.range(0); ++i) {
+    for (int i = 0; i < count; ++i) {
         TRookEntry e;
         e.Time = "10:41";
         e.Symbol = Symbols[i % 16];
@@ -129,15 +133,11 @@ void BM_RepaintRook(benchmark::State& state)
         e.RV = (i % 20) * 0.5;
         list.InsertAtFront(e);
     }
-    host.Grid->SetEntries(list.Snapshot());
-    host.Grid->ResetDrawCellCount();
-    host.Repaint(state);
+    grid.SetEntries(list.Snapshot());
 }
-BENCHMARK(BM_RepaintRook)->Arg(1000)->Arg(100000);
 
-void BM_RepaintTamber(benchmark::State& state)
+void FillTamber(TTamberGrid& grid, int)
 {
-    TBenchHost<TTamberGrid> host;
     TFrontInsertList<TTamberEntry> list;
     for (int i = 0; i < 100000; ++i) {
         TTamberEntry e;
@@ -151,9 +151,93 @@ void BM_RepaintTamber(benchmark::State& state)
         e.Count = i % 12;
         list.InsertAtFront(e);
     }
-    host.Grid->SetEntries(list.Snapshot());
+    grid.SetEntries(list.Snapshot());
+}
+
+template <class TGrid>
+void Repaint(benchmark::State& state, const QString& label, const QString& kind, void (*fill)(TGrid&, int), int rows)
+{
+    TBenchHost<TGrid> host;
+    fill(*host.Grid, rows);
     host.Grid->ResetDrawCellCount();
-    host.Repaint(state);
+    host.Repaint(state, label, kind);
+}
+
+// ---- the baselines first: the grids' benchmarks below compare themselves with them ----
+
+void BM_TableViewAsQuickStrike(benchmark::State& state)
+{
+    TableViewLike<TQuickStrikeGrid>(state, "QuickStrike", FillQuickStrike, 0);
+}
+BENCHMARK(BM_TableViewAsQuickStrike);
+
+void BM_TableViewAsBollinger(benchmark::State& state)
+{
+    TableViewLike<TBollingerGrid>(state, "Bollinger", FillBollinger, 0);
+}
+BENCHMARK(BM_TableViewAsBollinger);
+
+void BM_TableViewAsSymbolWall(benchmark::State& state)
+{
+    TableViewLike<TSymbolOnlyGrid>(state, "SymbolWall", FillSymbolWall, 0);
+}
+BENCHMARK(BM_TableViewAsSymbolWall);
+
+void BM_TableViewAsPointsList(benchmark::State& state)
+{
+    TableViewLike<TPointsTopListGrid>(state, "PointsList", FillPointsList, 0);
+}
+BENCHMARK(BM_TableViewAsPointsList);
+
+// Rook paints the same cells with 1,000 rows as with 100,000: one baseline serves both.
+void BM_TableViewAsRook(benchmark::State& state)
+{
+    TableViewLike<TRookGrid>(state, "Rook", FillRook, 1000);
+}
+BENCHMARK(BM_TableViewAsRook);
+
+void BM_TableViewAsTamber(benchmark::State& state)
+{
+    TableViewLike<TTamberGrid>(state, "Tamber", FillTamber, 0);
+}
+BENCHMARK(BM_TableViewAsTamber);
+
+// ---- the grids ----
+
+void BM_RepaintQuickStrike(benchmark::State& state)
+{
+    Repaint<TQuickStrikeGrid>(state, "QuickStrike", "QuickStrike", FillQuickStrike, 0);
+}
+BENCHMARK(BM_RepaintQuickStrike);
+
+void BM_RepaintBollinger(benchmark::State& state)
+{
+    Repaint<TBollingerGrid>(state, "Bollinger", "Bollinger", FillBollinger, 0);
+}
+BENCHMARK(BM_RepaintBollinger);
+
+void BM_RepaintSymbolWall(benchmark::State& state)
+{
+    Repaint<TSymbolOnlyGrid>(state, "SymbolWall", "SymbolWall", FillSymbolWall, 0);
+}
+BENCHMARK(BM_RepaintSymbolWall);
+
+void BM_RepaintPointsList(benchmark::State& state)
+{
+    Repaint<TPointsTopListGrid>(state, "PointsList", "PointsList", FillPointsList, 0);
+}
+BENCHMARK(BM_RepaintPointsList);
+
+void BM_RepaintRook(benchmark::State& state)
+{
+    const int rows = int(state.range(0));
+    Repaint<TRookGrid>(state, QStringLiteral("Rook/%1").arg(rows), "Rook", FillRook, rows);
+}
+BENCHMARK(BM_RepaintRook)->Arg(1000)->Arg(100000);
+
+void BM_RepaintTamber(benchmark::State& state)
+{
+    Repaint<TTamberGrid>(state, "Tamber", "Tamber", FillTamber, 0);
 }
 BENCHMARK(BM_RepaintTamber);
 

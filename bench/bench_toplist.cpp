@@ -1,9 +1,11 @@
 // The full top list grid: one full repaint of a 100-row list at the alert window's initial
 // size (393 x 480) into an image, with all fifteen columns and, for comparison, without the
 // two dot-gauge columns; and the cost of receiving a 40-row list that has to wait (values
-// copied in place, missing symbols named).
+// copied in place, missing symbols named). Each repaint is also stated against a plain table
+// view of the same cells (TableViewBaseline.h), which runs first.
 #include "Olvarra/WexGridFull.h"
 #include "Platform/Clock.h"
+#include "TableViewBaseline.h"
 
 #include <QImage>
 #include <QPainter>
@@ -51,27 +53,58 @@ struct TBenchGrid {
     TWexTopListFullGrid* Grid;
 };
 
-void Repaint(benchmark::State& state, const QByteArray& columns)
+const QByteArray AllColumns = "0,1,2,3,4,5,6,7,8,9,10,11,12,13,14";
+const QByteArray WithoutGauges = "0,1,2,3,4,5,6,7,9,11,12,13,14";
+
+void Repaint(benchmark::State& state, const QByteArray& columns, const QString& label)
 {
     TBenchGrid b(columns);
     b.Grid->SetEntries(BenchList(100, 0));
     QImage image(b.Grid->viewport()->size(), QImage::Format_RGB32);
+    b.Grid->ResetDrawCellCount();
+    const double start = ThreadCpuSeconds();
     for (auto _ : state) {
         b.Grid->viewport()->render(&image);
         benchmark::DoNotOptimize(image.constBits());
     }
-    state.counters["cells"] = double(b.Grid->ColCount() * (b.Grid->VisibleRowCount() + 1));
+    const double perIteration = (ThreadCpuSeconds() - start) / double(state.iterations());
+    // The cells painted: the columns cut at the right edge and the last row's part count.
+    state.counters["cells"] = double(b.Grid->DrawCellCount()) / double(state.iterations());
+    RecordGridRepaint(state, label, label, perIteration);
 }
+
+void TableViewLike(benchmark::State& state, const QByteArray& columns, const QString& label)
+{
+    TGridShape shape;
+    {
+        TBenchGrid b(columns);
+        b.Grid->SetEntries(BenchList(100, 0));
+        shape = ShapeOf(*b.Grid, *b.Grid->viewport(), b.Grid->viewport()->size());
+    }
+    RunTableView(state, label, shape, QSize(393, 480));
+}
+
+void BM_TableViewAsWexAllColumns(benchmark::State& state)
+{
+    TableViewLike(state, AllColumns, "WexAllColumns");
+}
+BENCHMARK(BM_TableViewAsWexAllColumns)->Unit(benchmark::kMicrosecond);
+
+void BM_TableViewAsWexWithoutGauges(benchmark::State& state)
+{
+    TableViewLike(state, WithoutGauges, "WexWithoutGauges");
+}
+BENCHMARK(BM_TableViewAsWexWithoutGauges)->Unit(benchmark::kMicrosecond);
 
 void BM_WexRepaintAllColumns(benchmark::State& state)
 {
-    Repaint(state, "0,1,2,3,4,5,6,7,8,9,10,11,12,13,14");
+    Repaint(state, AllColumns, "WexAllColumns");
 }
 BENCHMARK(BM_WexRepaintAllColumns)->Unit(benchmark::kMicrosecond);
 
 void BM_WexRepaintWithoutGauges(benchmark::State& state)
 {
-    Repaint(state, "0,1,2,3,4,5,6,7,9,11,12,13,14");
+    Repaint(state, WithoutGauges, "WexWithoutGauges");
 }
 BENCHMARK(BM_WexRepaintWithoutGauges)->Unit(benchmark::kMicrosecond);
 

@@ -1,5 +1,7 @@
 // The benchmark program: every bench_*.cpp registers its benchmarks; this file runs them.
 // Figures are reported as ratios against baselines measured in the same run where possible.
+#include "TableViewBaseline.h"
+
 #include <QApplication>
 #include <benchmark/benchmark.h>
 
@@ -24,6 +26,7 @@ int main(int argc, char** argv)
     if (benchmark::ReportUnrecognizedArguments(argc, argv))
         return 1;
     benchmark::RunSpecifiedBenchmarks();
+    PrintTableViewRatios();
     benchmark::Shutdown();
     return 0;
 }
