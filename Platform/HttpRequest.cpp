@@ -158,11 +158,7 @@ void THttpRequest::ReplyReadyRead()
         return;
     // A copy: the handler may reassign or clear OnBodyData, or destroy this object.
     const auto handler = OnBodyData;
-    ++InReplySignal;
-    QPointer<THttpRequest> self(this);
-    Shielded([&] { handler(piece); });
-    if (self)
-        --InReplySignal;
+    NotifyOwner([&] { handler(piece); });
 }
 
 void THttpRequest::ReplyFinished()
@@ -222,9 +218,17 @@ void THttpRequest::Finish(int error)
     if (!OnRequestDone)
         return;
     const auto handler = OnRequestDone;
+    NotifyOwner([&] { handler(error); });
+}
+
+template <typename Call>
+void THttpRequest::NotifyOwner(const Call& call)
+{
+    // Counted while it runs, so that the owner's calls back into this object know they come
+    // from inside a reply's signal; the owner may also destroy this object.
     ++InReplySignal;
     QPointer<THttpRequest> self(this);
-    Shielded([&] { handler(error); });
+    Shielded(call);
     if (self)
         --InReplySignal;
 }

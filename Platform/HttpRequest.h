@@ -107,4 +107,7 @@ private:
     // Nonzero while a reply's signal is being handled: the reply must then not be deleted
     // at once, since the code that emitted the signal still runs.
     int InReplySignal = 0;
+    // Runs an owner's callback from inside a reply's signal (counted, shielded).
+    template <typename Call>
+    void NotifyOwner(const Call& call);
 };
