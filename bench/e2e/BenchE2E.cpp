@@ -372,6 +372,41 @@ QByteArray Frame(qint32 id, const QByteArray& body)
     return f + body;
 }
 
+// A steady flow of total alerts at rate alerts/s from the server: the first second is the
+// start-up, measured from then on. Prints the latency from the server's send stamp to the
+// paint, and the busiest window's paint rate against the frame limit.
+void MeasureSteadyFlow(TClient& client, int rate, qint64 total, const char* label)
+{
+    client.Settle(300);
+    std::vector<long long> windowPaintsAtStart(WindowCount, 0);
+    QElapsedTimer wall;
+    client.OnAlert = [&](qint64 seq) {
+        if (seq == rate) {
+            client.MeasureLatency = true;
+            client.WorstTickLateMs = 0;
+            client.ShortestGapUs = -1;
+            windowPaintsAtStart = client.Paints;
+            wall.start();
+        }
+    };
+    client.Login();
+    client.RunUntil([&] { return client.LastSeq >= total - 1; }, 60000);
+    client.OnAlert = {};
+    double busiest = 0;
+    const double seconds = wall.isValid() ? wall.nsecsElapsed() * 1e-9 : 0;
+    for (int w = 0; w < WindowCount && seconds > 0; ++w)
+        busiest = std::max(busiest, double(client.Paints[size_t(w)] - windowPaintsAtStart[size_t(w)]) / seconds);
+    const double shortestGapMs = client.ShortestGapUs / 1000.0;
+    client.Settle(100);
+    std::vector<qint64>& l = client.Latencies;
+    std::sort(l.begin(), l.end());
+    const auto at = [&](double q) { return l.empty() ? -1.0 : l[size_t(q * double(l.size() - 1))] / 1000.0; };
+    std::printf("steady %s alerts measured (%zu painted):\n", label, l.size());
+    std::printf("  latency send -> painted   p50 %.1f ms   p99 %.1f ms   max %.1f ms\n", at(0.5), at(0.99), at(1.0));
+    std::printf("  paints                    at most %.1f per window per second, frame limit 60   (shortest gap between paint beginnings %.2f ms)\n",
+                busiest, shortestGapMs);
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -497,35 +532,7 @@ int main(int argc, char** argv)
             return 1;
         }
         TClient client(server.Address);
-        client.Settle(300);
-        std::vector<long long> windowPaintsAtStart(WindowCount, 0);
-        QElapsedTimer steadyWall;
-        client.OnAlert = [&](qint64 seq) {
-            // The first second is the start-up; measured from then on.
-            if (seq == 10000) {
-                client.MeasureLatency = true;
-                client.WorstTickLateMs = 0;
-                client.ShortestGapUs = -1;
-                windowPaintsAtStart = client.Paints;
-                steadyWall.start();
-            }
-        };
-        client.Login();
-        client.RunUntil([&] { return client.LastSeq >= 49999; }, 60000);
-        double steadyBusiest = 0;
-        const double steadySeconds = steadyWall.isValid() ? steadyWall.nsecsElapsed() * 1e-9 : 0;
-        for (int w = 0; w < WindowCount && steadySeconds > 0; ++w)
-            steadyBusiest = std::max(steadyBusiest,
-                                     double(client.Paints[size_t(w)] - windowPaintsAtStart[size_t(w)]) / steadySeconds);
-        const double steadyShortestGapMs = client.ShortestGapUs / 1000.0;
-        client.Settle(100);
-        std::vector<qint64>& l = client.Latencies;
-        std::sort(l.begin(), l.end());
-        const auto at = [&](double q) { return l.empty() ? -1.0 : l[size_t(q * double(l.size() - 1))] / 1000.0; };
-        std::printf("steady 10,000 alerts/s, 40,000 alerts measured (%zu painted):\n", l.size());
-        std::printf("  latency send -> painted   p50 %.1f ms   p99 %.1f ms   max %.1f ms\n", at(0.5), at(0.99), at(1.0));
-        std::printf("  paints                    at most %.1f per window per second, frame limit 60   (shortest gap between paint beginnings %.2f ms)\n",
-                    steadyBusiest, steadyShortestGapMs);
+        MeasureSteadyFlow(client, 10000, 50000, "10,000 alerts/s, 40,000");
         std::printf("  500 ms tick, worst lateness    %lld ms\n", client.WorstTickLateMs);
 
         // ---- 3. Memory: the windows are full; the Rook list grows to 100,000 rows ----
@@ -554,32 +561,7 @@ int main(int argc, char** argv)
             return 1;
         }
         TClient client(server.Address);
-        client.Settle(300);
-        std::vector<long long> windowPaintsAtStart(WindowCount, 0);
-        QElapsedTimer steadyWall;
-        client.OnAlert = [&](qint64 seq) {
-            if (seq == 2000) { // after the first second
-                client.MeasureLatency = true;
-                client.ShortestGapUs = -1;
-                windowPaintsAtStart = client.Paints;
-                steadyWall.start();
-            }
-        };
-        client.Login();
-        client.RunUntil([&] { return client.LastSeq >= 11999; }, 30000);
-        double busiest = 0;
-        const double seconds = steadyWall.isValid() ? steadyWall.nsecsElapsed() * 1e-9 : 0;
-        for (int w = 0; w < WindowCount && seconds > 0; ++w)
-            busiest = std::max(busiest, double(client.Paints[size_t(w)] - windowPaintsAtStart[size_t(w)]) / seconds);
-        const double shortestGapMs = client.ShortestGapUs / 1000.0;
-        client.Settle(100);
-        std::vector<qint64>& l = client.Latencies;
-        std::sort(l.begin(), l.end());
-        const auto at = [&](double q) { return l.empty() ? -1.0 : l[size_t(q * double(l.size() - 1))] / 1000.0; };
-        std::printf("steady 2,000 alerts/s, 10,000 alerts measured (%zu painted):\n", l.size());
-        std::printf("  latency send -> painted   p50 %.1f ms   p99 %.1f ms   max %.1f ms\n", at(0.5), at(0.99), at(1.0));
-        std::printf("  paints                    at most %.1f per window per second, frame limit 60   (shortest gap between paint beginnings %.2f ms)\n",
-                    busiest, shortestGapMs);
+        MeasureSteadyFlow(client, 2000, 12000, "2,000 alerts/s, 10,000");
         std::fflush(stdout);
     }
 
