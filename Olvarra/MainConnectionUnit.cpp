@@ -110,6 +110,10 @@ void TMainConnection::Init()
     ConnectWakeUp->OnWakeUp = [this] { ConnectNow(); };
     Timer = new QTimer(this);
     Timer->setInterval(TickIntervalMs);
+    // Pings, the silence watchdog and the feed state count in these ticks. A coarse timer may
+    // fire up to 5 % of its interval (25 ms) late on top of whatever work is running; two
+    // wake-ups a second cost nothing precise.
+    Timer->setTimerType(Qt::PreciseTimer);
     connect(Timer, &QTimer::timeout, this, &TMainConnection::Tick);
     Timer->start();
 }
