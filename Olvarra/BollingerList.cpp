@@ -1,9 +1,9 @@
 #include "Olvarra/BollingerList.h"
 
+#include "Olvarra/Recycling.h"
+
 #include <QHash>
 #include <cmath>
-#include <memory>
-#include <new>
 #include <map>
 #include <set>
 #include <vector>
@@ -24,63 +24,6 @@ namespace {
 struct TCaseInsensitiveLess {
     bool operator()(const QByteArray& a, const QByteArray& b) const { return a.compare(b, Qt::CaseInsensitive) < 0; }
 };
-
-// Every add makes a few tree nodes and, as the grid lets go of the version before, frees as
-// many: a free list of their blocks (kept per block type, at most RecycledBlocks of them)
-// spares the heap that traffic. Used for the nodes and the versions handed to the grid.
-constexpr int RecycledBlocks = 4096;
-
-template <class T>
-struct TRecycling {
-    using value_type = T;
-    static_assert(sizeof(T) >= sizeof(void*));
-
-    TRecycling() = default;
-    template <class U>
-    TRecycling(const TRecycling<U>&) noexcept {}
-
-    T* allocate(size_t n)
-    {
-        TFree& free = Free();
-        if (n == 1 && free.Head) {
-            void* block = free.Head;
-            free.Head = *static_cast<void**>(block);
-            --free.Count;
-            return static_cast<T*>(block);
-        }
-        return static_cast<T*>(::operator new(n * sizeof(T)));
-    }
-    void deallocate(T* p, size_t n) noexcept
-    {
-        TFree& free = Free();
-        if (n == 1 && free.Count < RecycledBlocks) {
-            *reinterpret_cast<void**>(p) = free.Head;
-            free.Head = p;
-            ++free.Count;
-            return;
-        }
-        ::operator delete(p);
-    }
-    template <class U>
-    bool operator==(const TRecycling<U>&) const noexcept { return true; }
-
-private:
-    struct TFree {
-        void* Head = nullptr;
-        int Count = 0;
-    };
-    static TFree& Free()
-    {
-        thread_local TFree free;
-        return free;
-    }
-};
-
-template <class T, class... TArgs>
-std::shared_ptr<T> MakeRecycled(TArgs&&... args)
-{
-    return std::allocate_shared<T>(TRecycling<T>(), std::forward<TArgs>(args)...);
-}
 
 struct TNode;
 using TNodePtr = std::shared_ptr<const TNode>;

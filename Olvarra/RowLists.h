@@ -7,12 +7,19 @@
 // and taking a snapshot cost O(1) whatever the number of rows kept. A list kept in a structure
 // of its own (the Bollinger list's tree) hands over a TRowSource, an immutable version of it.
 
+#include "Olvarra/Recycling.h"
+
 #include <QtGlobal>
 #include <algorithm>
 #include <deque>
 #include <memory>
 #include <utility>
 #include <vector>
+
+// The rows of a log, in blocks that go round a free list: a flood fills blocks at one end
+// while the versions that the grid let go of free theirs.
+template <class T>
+using TRowStore = std::deque<T, TRecycling<T>>;
 
 // An immutable list kept elsewhere, read by index.
 template <class T>
@@ -41,7 +48,7 @@ public:
     static TRowList FromVector(std::vector<T> rows)
     {
         TRowList list;
-        auto store = std::make_shared<std::deque<T>>(std::make_move_iterator(rows.begin()),
+        auto store = MakeRecycled<TRowStore<T>>(std::make_move_iterator(rows.begin()),
                                                      std::make_move_iterator(rows.end()));
         list.Count = qsizetype(store->size());
         list.End = list.Count;
@@ -77,7 +84,7 @@ public:
 
 private:
     template <class> friend class TFrontInsertList;
-    std::shared_ptr<const std::deque<T>> Store;
+    std::shared_ptr<const TRowStore<T>> Store;
     std::shared_ptr<const TRowSource<T>> Source; // instead of Store
     qsizetype End = 0;   // one past the newest element in Store
     qsizetype Count = 0; // elements visible, ending at End
@@ -94,11 +101,11 @@ public:
     void InsertAtFront(T row)
     {
         if (!Log)
-            Log = std::make_shared<std::deque<T>>();
+            Log = MakeRecycled<TRowStore<T>>();
         // Capped lists start a fresh log now and then, so memory stays bounded; earlier
         // snapshots keep the old log alive for as long as a grid shows them.
         if (Cap > 0 && qsizetype(Log->size()) >= 2 * Cap) {
-            auto fresh = std::make_shared<std::deque<T>>(Log->end() - (Cap - 1), Log->end());
+            auto fresh = MakeRecycled<TRowStore<T>>(Log->end() - (Cap - 1), Log->end());
             Log = std::move(fresh);
         }
         Log->push_back(std::move(row));
@@ -128,5 +135,5 @@ public:
 
 private:
     qsizetype Cap;
-    std::shared_ptr<std::deque<T>> Log;
+    std::shared_ptr<TRowStore<T>> Log;
 };

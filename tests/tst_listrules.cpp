@@ -4,6 +4,8 @@
 // missing symbols).
 
 #include "Olvarra/BollingerList.h"
+#include "Olvarra/Recycling.h"
+#include "Olvarra/RowLists.h"
 #include "bench/PlainBollingerScan.h"
 #include "Olvarra/WexTopListOrder.h"
 #include "Platform/Clock.h"
@@ -260,6 +262,50 @@ private Q_SLOTS:
         // The next sort is again thirty seconds away.
         order.SetEntries(List({"MSFT", "IBM", "aapl"}));
         QVERIFY(order.GetSortPending());
+    }
+
+    void RecycledBlocksAreReusedOnlyForTheirOwnSizeAndStayBounded()
+    {
+        struct TProbe {
+            char Bytes[24];
+        };
+        TRecycling<TProbe> recycling;
+        TProbe* one = recycling.allocate(1);
+        recycling.deallocate(one, 1);
+        QCOMPARE(TRecycling<TProbe>::Waiting(), 1);
+        // Another size never gets the small block.
+        TProbe* three = recycling.allocate(3);
+        QVERIFY(three != one);
+        QCOMPARE(TRecycling<TProbe>::Waiting(), 1);
+        recycling.deallocate(three, 3); // not the size kept: back to the heap
+        QCOMPARE(TRecycling<TProbe>::Waiting(), 1);
+        QCOMPARE(recycling.allocate(1), one);
+        QCOMPARE(TRecycling<TProbe>::Waiting(), 0);
+        recycling.deallocate(one, 1);
+
+        // A burst frees more than the list keeps: the rest goes back to the heap.
+        std::vector<TProbe*> burst;
+        for (int i = 0; i < MaxRecycledBlocks + 100; ++i)
+            burst.push_back(recycling.allocate(1));
+        QCOMPARE(TRecycling<TProbe>::Waiting(), 0);
+        for (TProbe* p : burst)
+            recycling.deallocate(p, 1);
+        QCOMPARE(TRecycling<TProbe>::Waiting(), MaxRecycledBlocks);
+
+        // Rows kept in recycled blocks read back as written while versions come and go.
+        TFrontInsertList<int> list(50);
+        std::vector<TRowList<int>> versions;
+        for (int i = 0; i < 5000; ++i) {
+            list.InsertAtFront(i);
+            versions.push_back(list.Snapshot());
+            if (versions.size() > 3)
+                versions.erase(versions.begin());
+        }
+        const TRowList<int> last = list.Snapshot();
+        QCOMPARE(last.size(), qsizetype(50));
+        for (qsizetype i = 0; i < last.size(); ++i)
+            QCOMPARE(last[i], int(4999 - i));
+        QCOMPARE(versions.front()[0], 4997);
     }
 
     void MissingSymbolsNamed()
