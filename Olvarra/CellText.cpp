@@ -127,19 +127,23 @@ QString TCellText::FormatCount(qint32 n, TCountStyle style) const
 void TTextCache::Reset(const QFontMetrics& metrics)
 {
     Metrics.emplace(metrics);
-    Texts.clear();
+    Slots.assign(size_t(Capacity), TText());
+    Used = 0;
 }
 
 TTextCache::TText* TTextCache::Find(const QString& s)
 {
-    if (!Metrics || s.size() > MaxLength)
+    if (!Metrics || s.size() > MaxLength || s.isEmpty())
         return nullptr;
-    auto it = Texts.find(s);
-    if (it != Texts.end())
-        return &*it;
-    if (Texts.size() >= Capacity)
-        Texts.clear(); // a flood of distinct texts: start again rather than grow
-    return &*Texts.emplace(s);
+    TText& slot = Slots[size_t(qHash(s) & (Capacity - 1))];
+    if (slot.Text != s) {
+        if (slot.Text.isEmpty())
+            ++Used;
+        slot.Text = s;
+        slot.Width = -1;
+        slot.Glyphs.reset();
+    }
+    return &slot;
 }
 
 int TTextCache::Width(const QString& s)

@@ -15,6 +15,7 @@
 #include <QStaticText>
 #include <QStringList>
 #include <optional>
+#include <vector>
 
 // The thousands separator of the grouped count formats: the user's locale setting, read once.
 // The decimal point is always ".".
@@ -28,11 +29,14 @@ inline qsizetype VisiblePrefixLength(int width) { return 4 * qsizetype(qMax(widt
 
 // The widths and laid-out glyphs of the texts one grid draws, for its paint font. A front
 // insertion repaints rows whose texts were all drawn a moment ago, one row lower, so most of a
-// repaint reuses measurements and layouts instead of shaping the same text again. Bounded: it
-// is emptied when it holds Capacity texts, and texts longer than MaxLength are never kept.
+// repaint reuses measurements and layouts instead of shaping the same text again. A fixed
+// table of Capacity slots, a text's slot chosen by its hash (a newer text takes the slot
+// over): its memory is the same from the first minutes on, whatever the flood. Texts longer
+// than MaxLength are never kept.
 class TTextCache {
 public:
     static constexpr int Capacity = 1024;
+    static_assert((Capacity & (Capacity - 1)) == 0, "a slot is picked by masking the hash");
     static constexpr qsizetype MaxLength = 64;
 
     // Forgets everything; the texts are measured with metrics from now on.
@@ -42,17 +46,20 @@ public:
     // The text laid out for drawing with the font of Reset, or nullptr when s is too long to
     // keep. Valid until the next call.
     const QStaticText* Glyphs(const QString& s);
-    qsizetype Size() const { return Texts.size(); }
+    // Slots in use.
+    qsizetype Size() const { return Used; }
 
 private:
     struct TText {
-        int Width = -1;              // -1: not measured yet
+        QString Text;
+        int Width = -1; // -1: not measured yet
         std::optional<QStaticText> Glyphs;
     };
     TText* Find(const QString& s);
 
     std::optional<QFontMetrics> Metrics;
-    QHash<QString, TText> Texts;
+    std::vector<TText> Slots;
+    qsizetype Used = 0;
 };
 
 // Fitting texts and numbers into one cell's text rectangle, measured with the cell's font.
