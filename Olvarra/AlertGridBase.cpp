@@ -70,6 +70,7 @@ void TAlertGridBase::RefreshCellFont()
 void TAlertGridBase::BeginPaint(QPainter& canvas)
 {
     canvas.setFont(PaintFont);
+    TextCache.StartPaint();
 }
 
 void TAlertGridBase::changeEvent(QEvent* event)

@@ -127,23 +127,27 @@ QString TCellText::FormatCount(qint32 n, TCountStyle style) const
 void TTextCache::Reset(const QFontMetrics& metrics)
 {
     Metrics.emplace(metrics);
-    Slots.assign(size_t(Capacity), TText());
-    Used = 0;
+    Texts.clear();
+}
+
+void TTextCache::StartPaint()
+{
+    ++Paint;
+    Texts.removeIf([this](const QHash<QString, TText>::iterator& it) { return Paint - it->Used > 1; });
 }
 
 TTextCache::TText* TTextCache::Find(const QString& s)
 {
-    if (!Metrics || s.size() > MaxLength || s.isEmpty())
+    if (!Metrics || s.size() > MaxLength)
         return nullptr;
-    TText& slot = Slots[size_t(qHash(s) & (Capacity - 1))];
-    if (slot.Text != s) {
-        if (slot.Text.isEmpty())
-            ++Used;
-        slot.Text = s;
-        slot.Width = -1;
-        slot.Glyphs.reset();
+    auto it = Texts.find(s);
+    if (it == Texts.end()) {
+        if (Texts.size() >= Capacity)
+            Texts.clear(); // more texts than any screen of cells shows: start again
+        it = Texts.emplace(s);
     }
-    return &slot;
+    it->Used = Paint;
+    return &*it;
 }
 
 int TTextCache::Width(const QString& s)

@@ -29,37 +29,37 @@ inline qsizetype VisiblePrefixLength(int width) { return 4 * qsizetype(qMax(widt
 
 // The widths and laid-out glyphs of the texts one grid draws, for its paint font. A front
 // insertion repaints rows whose texts were all drawn a moment ago, one row lower, so most of a
-// repaint reuses measurements and layouts instead of shaping the same text again. A fixed
-// table of Capacity slots, a text's slot chosen by its hash (a newer text takes the slot
-// over): its memory is the same from the first minutes on, whatever the flood. Texts longer
-// than MaxLength are never kept.
+// repaint reuses measurements and layouts instead of shaping the same text again. It keeps
+// what the last two paints used and drops the rest when a paint starts, so its size follows
+// the visible cells, not the length of the day; and never more than Capacity texts, none
+// longer than MaxLength.
 class TTextCache {
 public:
-    static constexpr int Capacity = 1024;
-    static_assert((Capacity & (Capacity - 1)) == 0, "a slot is picked by masking the hash");
+    static constexpr int Capacity = 4096;
     static constexpr qsizetype MaxLength = 64;
 
     // Forgets everything; the texts are measured with metrics from now on.
     void Reset(const QFontMetrics& metrics);
+    // A paint begins: texts neither it nor the paint before used are dropped.
+    void StartPaint();
     // metrics.horizontalAdvance(s), remembered.
     int Width(const QString& s);
     // The text laid out for drawing with the font of Reset, or nullptr when s is too long to
     // keep. Valid until the next call.
     const QStaticText* Glyphs(const QString& s);
-    // Slots in use.
-    qsizetype Size() const { return Used; }
+    qsizetype Size() const { return Texts.size(); }
 
 private:
     struct TText {
-        QString Text;
         int Width = -1; // -1: not measured yet
         std::optional<QStaticText> Glyphs;
+        quint32 Used = 0; // the paint that used it last
     };
     TText* Find(const QString& s);
 
     std::optional<QFontMetrics> Metrics;
-    std::vector<TText> Slots;
-    qsizetype Used = 0;
+    QHash<QString, TText> Texts;
+    quint32 Paint = 0;
 };
 
 // Fitting texts and numbers into one cell's text rectangle, measured with the cell's font.

@@ -165,6 +165,15 @@ private Q_SLOTS:
         for (int i = 0; i < 3 * TTextCache::Capacity; ++i)
             cache.Width(QString::number(i));
         QVERIFY(cache.Size() <= TTextCache::Capacity);
+        // It keeps what the last two paints used, so it follows the cells on screen, not the
+        // texts seen all day.
+        cache.StartPaint();
+        cache.Width(price);
+        QVERIFY(cache.Size() > 1);
+        cache.StartPaint();
+        QCOMPARE(cache.Size(), qsizetype(1)); // the price, used by the paint before
+        cache.StartPaint();
+        QCOMPARE(cache.Size(), qsizetype(0));
         const QString longText(TTextCache::MaxLength + 1, QLatin1Char('W'));
         QVERIFY(!cache.Glyphs(longText));
         QCOMPARE(cache.Width(longText), bm.horizontalAdvance(longText));
