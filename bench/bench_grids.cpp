@@ -62,18 +62,36 @@ void TableViewLike(benchmark::State& state, const QString& kind, void (*fill)(TG
 
 // ---- the lists, as full as an alert window's are ----
 
+TQuickStrikeEntry QuickStrikeRow(int i)
+{
+    TQuickStrikeEntry e;
+    e.Symbol = Symbols[i % 16];
+    e.Last = 10 + i * 0.37;
+    e.PrevClose = e.Last - (i % 7 - 3) * 0.11;
+    e.ExtraValue = (i % 5 - 2) * 0.123;
+    e.Time = "09:31:02";
+    return e;
+}
+
+TRookEntry RookRow(int i)
+{
+    TRookEntry e;
+    e.Time = "10:41";
+    e.Symbol = Symbols[i % 16];
+    e.Change = (i % 9 - 4) * 0.37;
+    e.BB = 100.0 / (i % 50 + 1);
+    e.Volume = (i % 1000) * 12345;
+    e.Count = i % 13;
+    e.Rank = (i % 4) * 0.25;
+    e.RV = (i % 20) * 0.5;
+    return e;
+}
+
 void FillQuickStrike(TQuickStrikeGrid& grid, int)
 {
     TFrontInsertList<TQuickStrikeEntry> list(1000);
-    for (int i = 0; i < 1000; ++i) {
-        TQuickStrikeEntry e;
-        e.Symbol = Symbols[i % 16];
-        e.Last = 10 + i * 0.37;
-        e.PrevClose = e.Last - (i % 7 - 3) * 0.11;
-        e.ExtraValue = (i % 5 - 2) * 0.123;
-        e.Time = "09:31:02";
-        list.InsertAtFront(e);
-    }
+    for (int i = 0; i < 1000; ++i)
+        list.InsertAtFront(QuickStrikeRow(i));
     grid.SetEntries(list.Snapshot());
 }
 
@@ -121,18 +139,8 @@ void FillRook(TRookGrid& grid, int count)
 {
     grid.SetTextColor(RGBColor(0, 255, 0));
     TFrontInsertList<TRookEntry> list;
-    for (int i = 0; i < count; ++i) {
-        TRookEntry e;
-        e.Time = "10:41";
-        e.Symbol = Symbols[i % 16];
-        e.Change = (i % 9 - 4) * 0.37;
-        e.BB = 100.0 / (i % 50 + 1);
-        e.Volume = (i % 1000) * 12345;
-        e.Count = i % 13;
-        e.Rank = (i % 4) * 0.25;
-        e.RV = (i % 20) * 0.5;
-        list.InsertAtFront(e);
-    }
+    for (int i = 0; i < count; ++i)
+        list.InsertAtFront(RookRow(i));
     grid.SetEntries(list.Snapshot());
 }
 
@@ -240,5 +248,38 @@ void BM_RepaintTamber(benchmark::State& state)
     Repaint<TTamberGrid>(state, "Tamber", "Tamber", FillTamber, 0);
 }
 BENCHMARK(BM_RepaintTamber);
+
+// ---- a repaint as the flood causes it: one new alert at the front of a full list, then the
+// whole visible list painted again (every row one lower, the new row's texts never seen) ----
+
+template <class TGrid, class TEntry>
+void RepaintAfterInsert(benchmark::State& state, TEntry (*row)(int))
+{
+    TBenchHost<TGrid> host;
+    TFrontInsertList<TEntry> list(1000);
+    int n = 0;
+    for (; n < 1000; ++n)
+        list.InsertAtFront(row(n));
+    host.Grid->SetEntries(list.Snapshot());
+    host.Grid->render(&host.Image);
+    for (auto _ : state) {
+        list.InsertAtFront(row(n++));
+        host.Grid->SetEntries(list.Snapshot());
+        host.Grid->render(&host.Image);
+        benchmark::DoNotOptimize(host.Image.constBits());
+    }
+}
+
+void BM_RepaintAfterInsertQuickStrike(benchmark::State& state)
+{
+    RepaintAfterInsert<TQuickStrikeGrid>(state, QuickStrikeRow);
+}
+BENCHMARK(BM_RepaintAfterInsertQuickStrike);
+
+void BM_RepaintAfterInsertRook(benchmark::State& state)
+{
+    RepaintAfterInsert<TRookGrid>(state, RookRow);
+}
+BENCHMARK(BM_RepaintAfterInsertRook);
 
 } // namespace
