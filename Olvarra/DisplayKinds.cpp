@@ -11,6 +11,7 @@
 #include "Olvarra/SymbolOnlyGrid.h"
 #include "Olvarra/TamberGrid.h"
 #include "Olvarra/WexGridFull.h"
+#include "Shared/ByteSlices.h"
 #include "Shared/StringStringHashtables.h"
 #include "Shared/UrlEncode.h"
 
@@ -209,7 +210,7 @@ void TDisplayKind::HandleBody(const QByteArray& body, const QByteArray& category
     const qsizetype start = n + 2;
     QByteArray fieldList;
     if (start <= body.size()) {
-        const qsizetype end = body.indexOf("\r\n", start);
+        const qsizetype end = IndexOfLineBreak(body, start);
         const qsizetype length = (end < 0 ? body.size() : end) - start;
         fieldList = QByteArray::fromRawData(body.constData() + start, length);
     }

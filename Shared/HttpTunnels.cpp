@@ -1,5 +1,6 @@
 #include "Shared/HttpTunnels.h"
 
+#include "Shared/ByteSlices.h"
 #include "Shared/MiscDebugWindows.h"
 #include "Shared/P64.h"
 #include "Shared/WakeMeSoon.h"
@@ -27,10 +28,10 @@ QByteArray StatusText(const THttpRequest& request)
 TTunnelHandshake ParseTunnelHandshake(const QByteArray& received, const QByteArray& tunnelUrl)
 {
     TTunnelHandshake result;
-    const qsizetype first = received.indexOf("\r\n");
+    const qsizetype first = IndexOfLineBreak(received);
     if (first < 0)
         return result;
-    const qsizetype second = received.indexOf("\r\n", first + 2);
+    const qsizetype second = IndexOfLineBreak(received, first + 2);
     if (second < 0)
         return result;
     const QByteArray line = received.mid(first + 2, second - first - 2).trimmed();

@@ -222,6 +222,14 @@ void TestAlertWindow::CategoryMustMatchLineOneExactly()
     const auto& rows = GridOf<TQuickStrikeGrid>(*window)->GetEntries();
     QCOMPARE(rows[0].Time, QByteArray("09:31"));
     QCOMPARE(rows[2].Last, 1.5);
+
+    // Only "\r\n" ends the field line: a bare '\r' is part of it, also as its last byte.
+    window->HandleAlertMessage("quickstrike\r\nsymbol=C\rD&last=2&time=09\r\r\nsymbol=IGNORED");
+    window->HandleAlertMessage("quickstrike\r\nsymbol=E\r");
+    window->HandleAlertMessage("quickstrike\r\nsymbol=F\r\n");
+    QCOMPARE(Rows(*window), (TSymbols{"F", "E\r", "C\rD", "B", "", "A"}));
+    QCOMPARE(rows[2].Last, 2.0);
+    QCOMPARE(rows[2].Time, QByteArray("09\r"));
 }
 
 void TestAlertWindow::NewestFirstListsAndCaps()
