@@ -129,7 +129,7 @@ void TCellPainter::DrawAt(int x, const QString& s) const
     const int y = rect.top() + std::max(rect.height() - metrics.height(), 0) / 2;
     Canvas->setClipRect(rect);
     const qsizetype prefix = VisiblePrefixLength(rect.right() - x + 1);
-    if (const QStaticText* glyphs = Text.TextCache() ? Text.TextCache()->Glyphs(s) : nullptr)
+    if (const QStaticText* glyphs = Text.TextCache() ? Text.TextCache()->GlyphsWhenDrawnAgain(s) : nullptr)
         Canvas->drawStaticText(QPoint(x, y), *glyphs); // a short text, laid out before
     else if (s.size() > prefix && x >= rect.left() && metrics.horizontalAdvance(s.left(prefix)) > rect.right() - x + 1)
         Canvas->drawText(QPoint(x, y + metrics.ascent()), s.left(prefix)); // the rest is clipped away

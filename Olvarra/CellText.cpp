@@ -173,6 +173,18 @@ const QStaticText* TTextCache::Glyphs(const QString& s)
     return &*text->Glyphs;
 }
 
+const QStaticText* TTextCache::GlyphsWhenDrawnAgain(const QString& s)
+{
+    TText* text = Find(s);
+    if (!text)
+        return nullptr;
+    if (!text->Glyphs && !text->Drawn) {
+        text->Drawn = true;
+        return nullptr;
+    }
+    return Glyphs(s);
+}
+
 // ---------------------------------------------------------------------------------------------
 // Cell contents
 

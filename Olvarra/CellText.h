@@ -47,6 +47,10 @@ public:
     // The text laid out for drawing with the font of Reset, or nullptr when s is too long to
     // keep. Valid until the next call.
     const QStaticText* Glyphs(const QString& s);
+    // For drawing s: nullptr the first time (draw it directly), its Glyphs from the second time
+    // on. Laying a text out to keep costs more than drawing it once, and in a flood most texts
+    // are drawn once: each paint shows new rows.
+    const QStaticText* GlyphsWhenDrawnAgain(const QString& s);
     qsizetype Size() const { return Texts.size(); }
 
 private:
@@ -54,6 +58,7 @@ private:
         int Width = -1; // -1: not measured yet
         std::optional<QStaticText> Glyphs;
         quint32 Used = 0; // the paint that used it last
+        bool Drawn = false; // drawn before, without glyphs
     };
     TText* Find(const QString& s);
 

@@ -152,6 +152,12 @@ private Q_SLOTS:
         QVERIFY(cache.Glyphs(price));
         QCOMPARE(cache.Glyphs(price)->text(), price);
         QCOMPARE(cache.Glyphs(price)->textFormat(), Qt::PlainText); // "<b>" from a server is text
+        // For drawing, a text gets its glyphs only when it is drawn a second time.
+        const QString time = QStringLiteral("09:31");
+        QVERIFY(!cache.GlyphsWhenDrawnAgain(time));
+        QVERIFY(cache.GlyphsWhenDrawnAgain(time));
+        QCOMPARE(cache.GlyphsWhenDrawnAgain(time)->text(), time);
+        QVERIFY(cache.GlyphsWhenDrawnAgain(price)); // laid out already
 
         // Another font: nothing measured for the old one survives.
         QFont big = TestFont();

@@ -283,6 +283,28 @@ private Q_SLOTS:
         QVERIFY(IsEmptyCell(image, h.Grid->CellRect(6, 4))); // count 0
     }
 
+    void TextsDrawnAgainLookAsWhenFirstDrawn()
+    {
+        // A text's first paint draws it directly, later paints draw the glyphs kept for it:
+        // the two must not differ by a pixel (here with texts too wide for their cells too).
+        THosted<TRookGrid> h;
+        TRookEntry e;
+        e.Time = "10:41:07";
+        e.Symbol = "VERYLONGSYMBOLNAME";
+        e.Change = -1234567.25;
+        e.Volume = 1234567;
+        e.Count = 12;
+        e.Rank = 0.5;
+        e.RV = 2;
+        e.BB = 3;
+        h.Grid->SetEntries(TRookEntries::FromVector({e, e, e}));
+        const QImage first = h.Render();
+        const QImage second = h.Render();
+        const QImage third = h.Render();
+        QCOMPARE(second, first);
+        QCOMPARE(third, first);
+    }
+
     void TamberMarksCountsFromTen()
     {
         THosted<TTamberGrid> h;
