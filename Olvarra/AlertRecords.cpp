@@ -161,9 +161,8 @@ TTamberEntry ReadTamberEntry(const tHashTable& fields)
     entry.Count = GetWhole(fields, "count");
     entry.PrevClose = GetNumberOrZero(fields, "prev_close");
     // NaN compares false, so a missing last price gives 0 here and NaN below.
-    entry.PercentChange = entry.Last > 0 && entry.PrevClose > 0
-                              ? (entry.Last - entry.PrevClose) / entry.PrevClose * 100
-                              : 0;
+    entry.PercentChange =
+        entry.Last > 0 && entry.PrevClose > 0 ? (entry.Last - entry.PrevClose) / entry.PrevClose * 100 : 0;
     entry.Change = entry.Last - entry.PrevClose;
     return entry;
 }
@@ -171,6 +170,7 @@ TTamberEntry ReadTamberEntry(const tHashTable& fields)
 std::vector<TPointsTopListEntry> ReadPointsTopList(const tHashTable& fields)
 {
     std::vector<TPointsTopListEntry> list;
+    list.reserve(32); // a usual list in one allocation
     for (int i = 0;; ++i) {
         TPointsTopListEntry entry;
         entry.Symbol = GetText(fields, Numbered("symbol", i));
@@ -209,6 +209,5 @@ TWexTopListEntries ReadWexTopList(const tHashTable& fields)
         entry.Count = GetWhole(fields, Numbered("count", i));
         list.push_back(std::move(entry));
     }
-    list.shrink_to_fit();
-    return list;
+    return list; // the order copies it into room it keeps, so it is not shrunk here
 }

@@ -2,7 +2,7 @@
 
 #include "Platform/Clock.h"
 
-#include <QHash>
+#include <algorithm>
 #include <limits>
 
 namespace {
@@ -13,9 +13,34 @@ constexpr qint64 LongPast = std::numeric_limits<qint64>::min();
 // A new order is shown at most this often, unless the user asks or the window says otherwise.
 constexpr qint64 SortIntervalMs = 30'000;
 
+char AsciiLower(char c)
+{
+    return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c;
+}
+
+// Symbols are matched as QByteArray::toLower would make them (ASCII letters only), without
+// making the lowered copies: a list of twenty rows cost forty allocations that way.
+quint32 CaselessHash(QByteArrayView symbol)
+{
+    quint32 h = 2166136261u;
+    for (char c : symbol)
+        h = (h ^ quint8(AsciiLower(c))) * 16777619u;
+    return h;
+}
+
+bool SameIgnoringCase(QByteArrayView a, QByteArrayView b)
+{
+    if (a.size() != b.size())
+        return false;
+    for (qsizetype i = 0; i < a.size(); ++i)
+        if (AsciiLower(a[i]) != AsciiLower(b[i]))
+            return false;
+    return true;
+}
+
 } // namespace
 
-TWexTopListOrder::TWexTopListOrder() : LastSortTime(LongPast) {}
+TWexTopListOrder::TWexTopListOrder() : LastSortTime(LongPast) { }
 
 bool TWexTopListOrder::SetEntries(const TWexTopListEntries& list)
 {
@@ -75,18 +100,21 @@ void TWexTopListOrder::UpdateInPlace()
     MissingCount = 0;
     MissingText.clear();
 
-    QHash<QByteArray, size_t> onScreen;
-    onScreen.reserve(qsizetype(DisplayedEntries.size()));
-    for (size_t i = 0; i < DisplayedEntries.size(); ++i) {
-        const QByteArray key = DisplayedEntries[i].Symbol.toLower();
-        if (!onScreen.contains(key))
-            onScreen.insert(key, i);
-    }
+    // The rows on screen by the hash of their symbol, and by place among equal hashes: the
+    // first row of a symbol is the one updated. Kept between lists, so it costs no allocation.
+    ScreenIndex.clear();
+    for (size_t i = 0; i < DisplayedEntries.size(); ++i)
+        ScreenIndex.emplace_back(CaselessHash(DisplayedEntries[i].Symbol), i);
+    std::sort(ScreenIndex.begin(), ScreenIndex.end());
 
     for (const TWexTopListEntry& entry : PendingEntries) {
-        const auto found = onScreen.constFind(entry.Symbol.toLower());
-        if (found != onScreen.constEnd()) {
-            DisplayedEntries[found.value()] = entry;
+        const quint32 hash = CaselessHash(entry.Symbol);
+        auto at = std::lower_bound(ScreenIndex.begin(), ScreenIndex.end(), std::pair<quint32, size_t>(hash, 0));
+        while (at != ScreenIndex.end() && at->first == hash
+               && !SameIgnoringCase(DisplayedEntries[at->second].Symbol, entry.Symbol))
+            ++at;
+        if (at != ScreenIndex.end() && at->first == hash) {
+            DisplayedEntries[at->second] = entry;
             continue;
         }
         ++MissingCount;

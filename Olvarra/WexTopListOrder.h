@@ -11,6 +11,8 @@
 #include "Olvarra/AlertRecords.h"
 
 #include <QByteArray>
+#include <utility>
+#include <vector>
 
 class TWexTopListOrder {
 public:
@@ -53,4 +55,5 @@ private:
     bool IgnoreSortTimer = false;
     bool Frozen = false;
     qint64 LastSortTime; // Clock().MonotonicMs() of the last SortNow
+    std::vector<std::pair<quint32, size_t>> ScreenIndex; // UpdateInPlace's, kept for its room
 };

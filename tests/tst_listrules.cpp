@@ -76,7 +76,7 @@ private Q_SLOTS:
         add("MSFT", "5");
         QCOMPARE(Rows(list), (TSymbols{"MSFT", "AAPL", "IBM"}));
         add("MSFT", "-0.5"); // down to the bottom
-        add("AAPL", "1");    // down past a larger distance
+        add("AAPL", "1"); // down past a larger distance
         QCOMPARE(Rows(list), (TSymbols{"IBM", "AAPL", "MSFT"}));
         add("ZZ", "1");
         add("AB", "-1");
@@ -169,7 +169,8 @@ private Q_SLOTS:
             std::vector<TBollingerEntry> earlierRows;
             for (int step = 0; step < 600; ++step) {
                 const int what = pick(20);
-                const TBollingerEntry e = Bollinger(symbols[pick(std::size(symbols))], distances[pick(std::size(distances))]);
+                const TBollingerEntry e =
+                    Bollinger(symbols[pick(std::size(symbols))], distances[pick(std::size(distances))]);
                 if (what < 13) {
                     tree.Add(e);
                     plain.Add(e);
@@ -306,6 +307,23 @@ private Q_SLOTS:
         for (qsizetype i = 0; i < last.size(); ++i)
             QCOMPARE(last[i], int(4999 - i));
         QCOMPARE(versions.front()[0], 4997);
+    }
+
+    void InPlaceUpdatesTakeTheFirstRowOfASymbol()
+    {
+        TManualClock clock;
+        TScopedClock scoped(&clock);
+        TWexTopListOrder order;
+        order.SetEntries(List({"IBM", "MSFT", "ibm", "A1"}));
+        clock.Advance(5000);
+        // Matched without regard to letter case, the first row of a symbol takes the values.
+        QVERIFY(!order.SetEntries(List({"MSFT", "Ibm", "X", "a1"}, 7)));
+        QCOMPARE(Symbols(order.GetDisplayedEntries()), (TSymbols{"Ibm", "MSFT", "ibm", "a1"}));
+        QCOMPARE(order.GetDisplayedEntries()[0].Last, 7.0);
+        QCOMPARE(order.GetDisplayedEntries()[1].Last, 7.0);
+        QVERIFY(order.GetDisplayedEntries()[2].Last != 7.0);
+        QCOMPARE(order.GetMissingCount(), 1);
+        QCOMPARE(order.GetMissingText(), QByteArray("X"));
     }
 
     void MissingSymbolsNamed()
