@@ -82,7 +82,7 @@ private:
     friend class tHashTableIterator;
     THashEntry* Find(QByteArrayView key) const;
     THashEntry* Find(QByteArrayView key, quint32 hash) const;
-    bool InsertEntry(QByteArray&& key, const QByteArray& value);
+    bool InsertEntry(QByteArray&& key, QByteArray&& value);
     // A stored key or value as a string that owns its bytes (or shares the form text's).
     QByteArray Owned(const QByteArray& stored) const;
     void ReleaseTexts();
