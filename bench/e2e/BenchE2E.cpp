@@ -72,6 +72,13 @@ double CurrentRssMb()
     return parts.size() > 1 ? parts[1].toDouble() * 4096 / (1024.0 * 1024.0) : -1;
 }
 
+qint64 ThreadCpuNs()
+{
+    timespec t{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+    return qint64(t.tv_sec) * 1'000'000'000 + t.tv_nsec;
+}
+
 qint64 NowUs()
 {
     return std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::system_clock::now().time_since_epoch())
@@ -160,7 +167,7 @@ private:
 // Sees each grid's paint end: the paint is run from inside the filter, then timed.
 class TPaintWatch : public QObject {
 public:
-    explicit TPaintWatch(int window, std::function<void(int, qint64)> painted)
+    explicit TPaintWatch(int window, std::function<void(int, qint64, qint64)> painted)
         : Window(window), Painted(std::move(painted))
     {
     }
@@ -173,16 +180,17 @@ protected:
         // Sent once more from here, through the filters behind this one (the scroll area's
         // own, which paints the grid), so that the paint has ended when this returns.
         const qint64 startUs = NowUs();
+        const qint64 cpuStart = ThreadCpuNs();
         Inside = true;
         QCoreApplication::sendEvent(watched, event);
         Inside = false;
-        Painted(Window, startUs);
+        Painted(Window, startUs, ThreadCpuNs() - cpuStart);
         return true;
     }
 
 private:
     int Window;
-    std::function<void(int, qint64)> Painted; // the window, and when its paint began
+    std::function<void(int, qint64, qint64)> Painted; // the window, when its paint began, its CPU ns
     bool Inside = false;
 };
 
@@ -230,6 +238,7 @@ struct TClient {
     // about when paints begin, a paint's own length varies.
     std::vector<qint64> LastPaintUs = std::vector<qint64>(WindowCount, -1);
     qint64 ShortestGapUs = -1;
+    qint64 PaintCpuNs = 0; // CPU of the grids' paint events (the thread's, so the server's is not in it)
     // Per window: send stamps of alerts handed over and not yet painted.
     std::vector<std::vector<qint64>> Unpainted = std::vector<std::vector<qint64>>(WindowCount);
     std::vector<qint64> Latencies;
@@ -254,7 +263,9 @@ struct TClient {
             if (ShowWindows)
                 w->show();
             Connection->AddCategory(Kinds[i].first);
-            auto watch = std::make_unique<TPaintWatch>(i, [this](int window, qint64 startUs) { Painted(window, startUs); });
+            auto watch = std::make_unique<TPaintWatch>(i, [this](int window, qint64 startUs, qint64 cpuNs) {
+                Painted(window, startUs, cpuNs);
+            });
             QWidget* grid = w->GetGrid();
             if (auto* area = qobject_cast<QAbstractScrollArea*>(grid))
                 area->viewport()->installEventFilter(watch.get());
@@ -286,9 +297,10 @@ struct TClient {
         });
     }
 
-    void Painted(int window, qint64 startUs)
+    void Painted(int window, qint64 startUs, qint64 cpuNs)
     {
         ++Paints[size_t(window)];
+        PaintCpuNs += cpuNs;
         qint64& last = LastPaintUs[size_t(window)];
         if (last >= 0 && (ShortestGapUs < 0 || startUs - last < ShortestGapUs))
             ShortestGapUs = startUs - last;
@@ -447,6 +459,7 @@ int main(int argc, char** argv)
     // Three blasts; the figures of the one that cost least CPU per alert (the machine is
     // shared), the worst tick lateness of all three.
     double cpuPerAlertUs = 1e9, alertsPerSecond = 0, paintsPerWindowPerSecond = 0, allocsPerAlert = 0;
+    double paintCpuPerAlertUs = 0, cpuPerPaintMs = 0;
     double busiestPaintsPerSecond = 0, shortestPaintGapMs = -1;
     std::vector<double> paintsPerSecondByWindow(WindowCount, 0);
     qint64 worstTickLate = 0;
@@ -470,6 +483,7 @@ int main(int argc, char** argv)
                 cpuStart = ProcessCpuSeconds();
                 wall.start();
                 paintsAtStart = client.TotalPaints();
+                client.PaintCpuNs = 0;
                 windowPaintsAtStart = client.Paints;
                 client.ShortestGapUs = -1;
                 client.WorstTickLateMs = 0;
@@ -491,6 +505,8 @@ int main(int argc, char** argv)
             cpuPerAlertUs = cpu * 1e6 / double(blastCount);
             alertsPerSecond = double(blastCount) / seconds;
             paintsPerWindowPerSecond = double(client.TotalPaints() - paintsAtStart) / WindowCount / seconds;
+            paintCpuPerAlertUs = double(client.PaintCpuNs) / 1000.0 / double(blastCount);
+            cpuPerPaintMs = double(client.PaintCpuNs) / 1e6 / double(std::max(1LL, client.TotalPaints() - paintsAtStart));
             for (int w = 0; w < WindowCount; ++w)
                 paintsPerSecondByWindow[size_t(w)] =
                     double(client.Paints[size_t(w)] - windowPaintsAtStart[size_t(w)]) / seconds;
@@ -525,6 +541,8 @@ int main(int argc, char** argv)
     std::printf("  socket pieces taken            %lld   (%.0f bytes each on average)\n", TRecordingConnection::Reads,
                 double(recordedBytes) / double(std::max(1LL, TRecordingConnection::Reads)));
     std::printf("  alerts per second              %.0f\n", alertsPerSecond);
+    std::printf("  of the CPU per alert, painting %.2f us   (the grids' paint events, %.2f ms per paint)\n",
+                paintCpuPerAlertUs, cpuPerPaintMs);
     std::printf("  paints per window per second   at most %.1f per window per second, frame limit 60   (mean %.1f)\n",
                 busiestPaintsPerSecond, paintsPerWindowPerSecond);
     std::printf("    by window:");
