@@ -166,8 +166,10 @@ bool OwnsNothing(const QByteArray& text)
 tHashTable::tHashTable(int initialBuckets)
 {
     VESK_ASSERT(initialBuckets >= 0);
-    if (initialBuckets > 0)
+    if (initialBuckets > 0) {
         Buckets = NewBuckets(size_t(initialBuckets));
+        BucketOf = TFastRemainder(quint32(initialBuckets));
+    }
 }
 
 tHashTable::~tHashTable()
@@ -222,7 +224,7 @@ THashEntry* tHashTable::Find(QByteArrayView key) const
 
 THashEntry* tHashTable::Find(QByteArrayView key, quint32 hash) const
 {
-    THashEntry* entry = Buckets[hash % quint32(Buckets.size())];
+    THashEntry* entry = Buckets[BucketOf.Of(hash)];
     while (entry && (entry->KeyHash != hash || !SameKey(entry->Key, key)))
         entry = entry->Next;
     return entry;
@@ -249,11 +251,12 @@ void tHashTable::Resize(int newBucketCount)
     VESK_ASSERT(newBucketCount > 0 || (newBucketCount == 0 && EntryCount == 0));
     THashEntryTable old = NewBuckets(size_t(newBucketCount));
     old.swap(Buckets);
+    BucketOf = TFastRemainder(quint32(newBucketCount));
     ++ModificationCount;
     for (THashEntry* entry : old) {
         while (entry) {
             THashEntry* next = entry->Next;
-            THashEntry*& head = Buckets[entry->KeyHash % quint32(newBucketCount)];
+            THashEntry*& head = Buckets[BucketOf.Of(entry->KeyHash)];
             entry->Next = head;
             head = entry;
             entry = next;
@@ -320,7 +323,7 @@ bool tHashTable::InsertEntry(QByteArray&& key, QByteArray&& value)
     // Counting the new entry: more than three entries per four buckets means grow.
     if (qint64(BucketCount()) * 3 < qint64(EntryCount) * 4)
         Grow();
-    THashEntry*& head = Buckets[hash % quint32(Buckets.size())];
+    THashEntry*& head = Buckets[BucketOf.Of(hash)];
     head = NewEntry(std::move(key), std::move(value), head, hash);
     return true;
 }
@@ -358,7 +361,7 @@ QByteArray tHashTable::Remove(const QByteArray& key)
     if (Buckets.empty())
         return QByteArray();
     const quint32 hash = Hash(key);
-    THashEntry** link = &Buckets[hash % quint32(Buckets.size())];
+    THashEntry** link = &Buckets[BucketOf.Of(hash)];
     while (*link && ((*link)->KeyHash != hash || !SameKey((*link)->Key, key)))
         link = &(*link)->Next;
     THashEntry* entry = *link;

@@ -11,8 +11,7 @@ QByteArray KeyOf(int i)
 }
 
 // Runs f and returns the message of the EVeskError it raised ("" when none).
-template <typename F>
-QString ErrorOf(F&& f)
+template <typename F> QString ErrorOf(F&& f)
 {
     try {
         f();
@@ -129,6 +128,22 @@ void TstHashTable::HashValues()
     QCOMPARE(tHashTable::Hash("abcdefg"), 2266567439u);
     // High bytes are unsigned.
     QCOMPARE(tHashTable::Hash("\xff"), 255u);
+
+    // A hash's bucket is exactly hash % bucket count, taken without a division: every count
+    // the growth rule makes and far larger ones, hashes at both ends and in between.
+    QList<quint32> counts{1, 2, 3, 4, 7, 13, 22, 36, 57, 88, 135, 1u << 20, 0x7fffffffu, 0xffffffffu};
+    QList<quint32> hashes{0, 1, 2, 0x7fffffffu, 0x80000000u, 0xfffffffeu, 0xffffffffu};
+    quint32 x = 12345;
+    for (int i = 0; i < 2000; ++i) {
+        x = x * 1664525u + 1013904223u;
+        (i % 2 ? hashes : counts).append(i % 2 ? x : qMax(x >> (i % 31), 1u));
+    }
+    for (quint32 count : counts) {
+        const TFastRemainder bucketOf(count);
+        for (quint32 hash : hashes)
+            if (bucketOf.Of(hash) != hash % count)
+                QFAIL(qPrintable(QStringLiteral("%1 mod %2").arg(hash).arg(count)));
+    }
 }
 
 void TstHashTable::IteratorVisitsEveryEntryOnce()
