@@ -309,6 +309,42 @@ private Q_SLOTS:
         QCOMPARE(versions.front()[0], 4997);
     }
 
+    void LogsReadBackAcrossChunksAndReuseThem()
+    {
+        using TStore = TRowStore<QByteArray>;
+        const int n = int(3 * TStore::ChunkRows + 5);
+        const qsizetype cap = qsizetype(TStore::ChunkRows) + 7;
+        {
+            TFrontInsertList<QByteArray> all;
+            TFrontInsertList<QByteArray> capped(cap);
+            TRowList<QByteArray> half;
+            for (int i = 0; i < n; ++i) {
+                all.InsertAtFront(QByteArray::number(i));
+                capped.InsertAtFront(QByteArray::number(i));
+                if (i == n / 2)
+                    half = all.Snapshot();
+            }
+            const TRowList<QByteArray> rows = all.Snapshot();
+            QCOMPARE(rows.size(), qsizetype(n));
+            for (int i = 0; i < n; ++i)
+                QCOMPARE(rows[i], QByteArray::number(n - 1 - i));
+            // A version taken earlier still shows what it showed.
+            QCOMPARE(half.size(), qsizetype(n / 2 + 1));
+            QCOMPARE(half[0], QByteArray::number(n / 2));
+            QCOMPARE(half[half.size() - 1], QByteArray("0"));
+            const TRowList<QByteArray> newest = capped.Snapshot();
+            QCOMPARE(newest.size(), cap);
+            for (qsizetype i = 0; i < cap; ++i)
+                QCOMPARE(newest[i], QByteArray::number(n - 1 - int(i)));
+        }
+        // The chunks of the logs that went wait for the next ones, a bounded number of them.
+        const int spare = TStore::SpareChunks();
+        QVERIFY(spare > 0 && spare <= TStore::MaxSpareChunks);
+        TFrontInsertList<QByteArray> again;
+        again.InsertAtFront("x");
+        QCOMPARE(TStore::SpareChunks(), spare - 1);
+    }
+
     void InPlaceUpdatesTakeTheFirstRowOfASymbol()
     {
         TManualClock clock;
