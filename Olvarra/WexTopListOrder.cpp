@@ -127,6 +127,9 @@ void TWexTopListOrder::UpdateInPlace()
     }
     if (MissingCount > 5)
         MissingText += " and " + QByteArray::number(MissingCount - 5) + " more";
+    // A hostile list of millions of rows must not leave its index's room behind.
+    if (ScreenIndex.capacity() > 4096 && ScreenIndex.size() < ScreenIndex.capacity() / 4)
+        ScreenIndex = {};
 }
 
 void TWexTopListOrder::ApplyPending()
