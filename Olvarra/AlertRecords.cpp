@@ -1,14 +1,13 @@
 #include "Olvarra/AlertRecords.h"
 
 #include "Platform/Clock.h"
+#include "Shared/ByteSlices.h"
 #include "Shared/StringStringHashtables.h"
 
 #include <array>
 #include <cstring>
 
 namespace {
-const QByteArray LineEnd("\r\n");
-
 // A number field whose absence means 0 rather than "not known".
 double GetNumberOrZero(const tHashTable& fields, QByteArrayView key)
 {
@@ -71,17 +70,17 @@ QByteArray InPlace(QByteArrayView text)
 
 QByteArray AlertCategory(const QByteArray& body)
 {
-    const qsizetype end = body.indexOf(LineEnd);
+    const qsizetype end = IndexOfLineBreak(body);
     return end < 0 ? body : body.left(end);
 }
 
 QByteArray AlertFieldList(const QByteArray& body)
 {
-    const qsizetype first = body.indexOf(LineEnd);
+    const qsizetype first = IndexOfLineBreak(body);
     if (first < 0)
         return {};
-    const qsizetype start = first + LineEnd.size();
-    const qsizetype end = body.indexOf(LineEnd, start);
+    const qsizetype start = first + 2;
+    const qsizetype end = IndexOfLineBreak(body, start);
     return end < 0 ? body.mid(start) : body.mid(start, end - start);
 }
 
