@@ -8,18 +8,74 @@
 #include <QPaintEvent>
 #include <QPainter>
 #include <QScrollBar>
+#include <QStyle>
+#include <QStyleOptionSlider>
 #include <QTimerEvent>
 #include <algorithm>
 
 namespace {
 // How close to a column border (in pixels, either side) a press starts a column drag.
 constexpr int SizingSlack = 2;
+
+// A scroll bar that repaints only when what it shows changes. A list that grows by thousands
+// of rows a second changes the bar's range on every turn of the event loop while its handle,
+// already at its smallest, stays where it is; a styled bar's paint cost a sixth as much as
+// the grid's own. What a bar shows is the place of its handle and whether it stands at either
+// end (the arrows) or can move at all.
+class TQuietScrollBar : public QScrollBar {
+public:
+    using QScrollBar::QScrollBar;
+
+protected:
+    void sliderChange(SliderChange change) override
+    {
+        if (change != SliderOrientationChange && Painted && LooksAsPainted())
+            return;
+        QScrollBar::sliderChange(change);
+    }
+    void paintEvent(QPaintEvent* event) override
+    {
+        QScrollBar::paintEvent(event);
+        Painted = true;
+        Shown = Look();
+    }
+    void changeEvent(QEvent* event) override
+    {
+        Painted = false; // a new style, palette or state: nothing is known of the old picture
+        QScrollBar::changeEvent(event);
+    }
+    void resizeEvent(QResizeEvent* event) override
+    {
+        Painted = false;
+        QScrollBar::resizeEvent(event);
+    }
+
+private:
+    struct TLook {
+        QRect Handle;
+        bool AtMinimum = false;
+        bool AtMaximum = false;
+        bool operator==(const TLook&) const = default;
+    };
+    TLook Look() const
+    {
+        QStyleOptionSlider option;
+        initStyleOption(&option);
+        return {style()->subControlRect(QStyle::CC_ScrollBar, &option, QStyle::SC_ScrollBarSlider, this),
+                value() <= minimum(), value() >= maximum()};
+    }
+    bool LooksAsPainted() const { return Look() == Shown; }
+
+    bool Painted = false;
+    TLook Shown;
+};
 } // namespace
 
 TDrawGrid::TDrawGrid(QWidget* parent)
     : QAbstractScrollArea(parent), Widths(size_t(Cols), DefaultWidth), Background(Qt::black),
       HeaderColor(palette().color(QPalette::Button))
 {
+    setVerticalScrollBar(new TQuietScrollBar(Qt::Vertical, this));
     setFrameShape(QFrame::NoFrame);
     setFocusPolicy(Qt::StrongFocus);
     setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
@@ -326,6 +382,10 @@ void TDrawGrid::InvalidateCell(int col, int row)
 
 void TDrawGrid::RequestPaint(const QRect* area)
 {
+    // The whole viewport is already asked of Qt: in a flood every alert after the frame's
+    // end lands here until the paint, and asking again costs as much as the rest of a row.
+    if (UpdateAllAsked)
+        return;
     if (!FrameTimer.isActive()) {
         const qint64 since = Clock().MonotonicMs() - LastPaintMs;
         // A negative span means another clock was installed since the last paint; nothing is
@@ -334,7 +394,7 @@ void TDrawGrid::RequestPaint(const QRect* area)
             if (area)
                 viewport()->update(*area);
             else
-                viewport()->update();
+                AskForWholeUpdate();
             return;
         }
         FrameTimer.start(int(FrameMs - since), Qt::PreciseTimer, this);
@@ -355,11 +415,18 @@ void TDrawGrid::timerEvent(QTimerEvent* event)
     // Handed to Qt as it was collected; Qt paints it on its next pass. A paint that came in
     // between (an expose) may have covered it already: painting it twice loses nothing.
     if (PendingAll)
-        viewport()->update();
+        AskForWholeUpdate();
     else if (!PendingRect.isEmpty())
         viewport()->update(PendingRect);
     PendingAll = false;
     PendingRect = QRect();
+}
+
+void TDrawGrid::AskForWholeUpdate()
+{
+    viewport()->update();
+    // A viewport that cannot be painted drops the request; then nothing is pending.
+    UpdateAllAsked = viewport()->isVisible() && viewport()->updatesEnabled();
 }
 
 void TDrawGrid::DrawCell(QPainter& canvas, int, int, const QRect& rect, bool fixed)
@@ -385,6 +452,7 @@ void TDrawGrid::FontChanged() {}
 void TDrawGrid::paintEvent(QPaintEvent* event)
 {
     SyncScrollRange(); // what is painted and the bar beside it agree
+    UpdateAllAsked = false;
     // The frame of the coalesced invalidations starts with the paint, whatever caused it.
     LastPaintMs = Clock().MonotonicMs();
     QPainter canvas(viewport());

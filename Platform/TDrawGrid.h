@@ -143,6 +143,7 @@ private:
     void MoveSelection(int row);
     void ScrollRowIntoView(int row);
     void RequestPaint(const QRect* area); // nullptr: the whole viewport
+    void AskForWholeUpdate();
 
     int Cols = 5;
     int Rows = 5;
@@ -175,4 +176,6 @@ private:
     QBasicTimer FrameTimer;
     bool PendingAll = false;
     QRect PendingRect;
+    bool UpdateAllAsked = false; // Qt was asked to paint the whole viewport and has not yet
+
 };

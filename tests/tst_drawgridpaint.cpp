@@ -8,6 +8,7 @@
 #include "Platform/TDrawGrid.h"
 
 #include <QPaintEvent>
+#include <QScrollBar>
 #include <QtTest>
 #include <set>
 
@@ -66,6 +67,21 @@ struct TFixture {
     QWidget Owner;
     TCountingGrid* Grid;
     bool Exposed = false;
+};
+
+// Counts the paint events a widget receives.
+class TPaintCounter : public QObject {
+public:
+    explicit TPaintCounter(QWidget* widget) { widget->installEventFilter(this); }
+    int Paints = 0;
+
+protected:
+    bool eventFilter(QObject*, QEvent* event) override
+    {
+        if (event->type() == QEvent::Paint)
+            ++Paints;
+        return false;
+    }
 };
 
 } // namespace
@@ -189,6 +205,104 @@ private Q_SLOTS:
         grid.viewport()->update();
         QCoreApplication::processEvents();
         QCOMPARE(grid.Paints, 3);
+    }
+
+    void AWholePaintAskedOfQtIsNotLostNorStuck()
+    {
+        TFixture f;
+        QVERIFY(f.Exposed);
+        TCountingGrid& grid = *f.Grid;
+
+        // After a quiet frame the first change is asked of Qt at once; everything until the
+        // paint rides on it, whole-grid and single-cell changes alike.
+        grid.InvalidateGrid();
+        for (int top = 2; top <= 30; ++top) {
+            grid.SetTopRow(top);
+            grid.InvalidateCell(1, top);
+            QVERIFY(!grid.PaintDeferred());
+        }
+        QCoreApplication::processEvents();
+        QCOMPARE(grid.Paints, 1);
+        QVERIFY(grid.RowsInLastPaint.count(30));
+        QVERIFY(!grid.RowsInLastPaint.count(29));
+
+        // Once painted, the next change is asked for anew.
+        f.ManualClock.Advance(1000);
+        grid.SetTopRow(50);
+        QCoreApplication::processEvents();
+        QCOMPARE(grid.Paints, 2);
+        QVERIFY(grid.RowsInLastPaint.count(50));
+
+        // Asked, then hidden before the paint: shown again, it paints, and later changes
+        // still paint.
+        f.ManualClock.Advance(1000);
+        grid.SetTopRow(55);
+        f.Owner.hide();
+        QCoreApplication::processEvents();
+        f.Owner.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&f.Owner));
+        QTRY_VERIFY(grid.RowsInLastPaint.count(55));
+        const int paints = grid.Paints;
+        f.ManualClock.Advance(1000);
+        grid.SetTopRow(60);
+        QCoreApplication::processEvents();
+        QCOMPARE(grid.Paints, paints + 1);
+        QVERIFY(grid.RowsInLastPaint.count(60));
+
+        // Changed while hidden: nothing could be asked then, and showing paints the change.
+        f.Owner.hide();
+        f.ManualClock.Advance(1000);
+        grid.SetTopRow(65);
+        QCoreApplication::processEvents();
+        f.Owner.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&f.Owner));
+        QTRY_VERIFY(grid.RowsInLastPaint.count(65));
+        f.ManualClock.Advance(1000);
+        grid.SetTopRow(70);
+        QCoreApplication::processEvents();
+        QVERIFY(grid.RowsInLastPaint.count(70));
+    }
+
+    void TheScrollBarRepaintsOnlyWhenItsPictureChanges()
+    {
+        TFixture f;
+        QVERIFY(f.Exposed);
+        TCountingGrid& grid = *f.Grid;
+        QScrollBar* bar = grid.verticalScrollBar();
+        grid.SetRowCount(100'000);
+        QTRY_VERIFY(bar->isVisible() && bar->maximum() > 90'000);
+        QCoreApplication::processEvents();
+        TPaintCounter barPaints(bar);
+
+        // A long list growing at the top of its view: the handle, at its smallest, stays.
+        for (int rows = 100'001; rows <= 100'200; ++rows) {
+            grid.SetRowCount(rows);
+            QCoreApplication::processEvents();
+        }
+        QCOMPARE(bar->maximum() - bar->minimum() + grid.VisibleRowCount() + grid.FixedRows(), 100'200);
+        QCOMPARE(barPaints.Paints, 0);
+        // What it shows is what a bar set up for the final range at once shows.
+        QWidget otherOwner;
+        otherOwner.resize(f.Owner.size());
+        TCountingGrid other(&otherOwner);
+        other.setGeometry(otherOwner.rect());
+        other.SetColCount(3);
+        other.SetRowCount(100'200);
+        otherOwner.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&otherOwner));
+        QTRY_COMPARE(other.verticalScrollBar()->maximum(), bar->maximum());
+        QCOMPARE(bar->grab().toImage(), other.verticalScrollBar()->grab().toImage());
+
+        // Changes that move or resize the handle, or reach an end, are painted.
+        barPaints.Paints = 0;
+        grid.SetTopRow(50'000);
+        QTRY_VERIFY(barPaints.Paints > 0);
+        barPaints.Paints = 0;
+        grid.SetRowCount(300);
+        QTRY_VERIFY(barPaints.Paints > 0);
+        barPaints.Paints = 0;
+        grid.SetTopRow(1);
+        QTRY_VERIFY(barPaints.Paints > 0);
     }
 };
 
