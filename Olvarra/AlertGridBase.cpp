@@ -64,13 +64,13 @@ void TAlertGridBase::RefreshCellFont()
     PaintFont.setUnderline(false);
     PaintFont.setStrikeOut(false);
     PaintMetrics.emplace(PaintFont);
-    TextCache.Reset(*PaintMetrics);
+    TextCache.Reset(PaintFont);
 }
 
 void TAlertGridBase::BeginPaint(QPainter& canvas)
 {
     canvas.setFont(PaintFont);
-    TextCache.StartPaint();
+    TextCache.StartPaint(&canvas.font());
 }
 
 void TAlertGridBase::changeEvent(QEvent* event)
@@ -129,7 +129,9 @@ void TCellPainter::DrawAt(int x, const QString& s) const
     const int y = rect.top() + std::max(rect.height() - metrics.height(), 0) / 2;
     Canvas->setClipRect(rect);
     const qsizetype prefix = VisiblePrefixLength(rect.right() - x + 1);
-    if (const QStaticText* glyphs = Text.TextCache() ? Text.TextCache()->GlyphsWhenDrawnAgain(s) : nullptr)
+    if (const QGlyphRun* plain = Text.TextCache() ? Text.TextCache()->PlainGlyphs(s) : nullptr)
+        Canvas->drawGlyphRun(QPointF(x, y + metrics.ascent()), *plain); // no shaping needed
+    else if (const QStaticText* glyphs = Text.TextCache() ? Text.TextCache()->GlyphsWhenDrawnAgain(s) : nullptr)
         Canvas->drawStaticText(QPoint(x, y), *glyphs); // a short text, laid out before
     else if (s.size() > prefix && x >= rect.left() && metrics.horizontalAdvance(s.left(prefix)) > rect.right() - x + 1)
         Canvas->drawText(QPoint(x, y + metrics.ascent()), s.left(prefix)); // the rest is clipped away

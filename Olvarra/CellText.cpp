@@ -1,6 +1,8 @@
 #include "Olvarra/CellText.h"
 
+#include <QFontMetricsF>
 #include <QLocale>
+#include <QTextLayout>
 #include <algorithm>
 #include <charconv>
 #include <cmath>
@@ -122,16 +124,131 @@ QString TCellText::FormatCount(qint32 n, TCountStyle style) const
 }
 
 // ---------------------------------------------------------------------------------------------
+// Plain glyphs
+
+namespace {
+// The glyph runs the shaper makes of text, laid out on one line.
+QList<QGlyphRun> ShapedRuns(const QString& text, const QFont& font)
+{
+    QTextLayout layout(text, font);
+    layout.beginLayout();
+    layout.createLine();
+    layout.endLayout();
+    return layout.glyphRuns();
+}
+} // namespace
+
+TPlainGlyphs::TPlainGlyphs(const QFont& font)
+    : TextFont(font), Raw(QRawFont::fromFont(font)), PairState(size_t(Count) * Count, sUnknown)
+{
+}
+
+std::shared_ptr<TPlainGlyphs> TPlainGlyphs::For(const QFont& font)
+{
+    // Fonts are the GUI thread's; a handful are in use at a time.
+    static std::vector<std::weak_ptr<TPlainGlyphs>> tables;
+    std::erase_if(tables, [](const std::weak_ptr<TPlainGlyphs>& t) { return t.expired(); });
+    for (const std::weak_ptr<TPlainGlyphs>& t : tables) {
+        std::shared_ptr<TPlainGlyphs> table = t.lock();
+        if (table->Font() == font)
+            return table;
+    }
+    auto table = std::make_shared<TPlainGlyphs>(font);
+    tables.push_back(table);
+    return table;
+}
+
+bool TPlainGlyphs::CharIsPlain(int c)
+{
+    if (CharState[size_t(c)] != sUnknown)
+        return CharState[size_t(c)] == sPlain;
+    CharState[size_t(c)] = sNotPlain;
+    const QString text(QChar(First + c));
+    const QList<QGlyphRun> runs = ShapedRuns(text, TextFont);
+    if (runs.size() != 1 || runs[0].glyphIndexes().size() != 1 || runs[0].rawFont() != Raw)
+        return false; // no glyph of its own in this font
+    const qreal advance = QFontMetricsF(TextFont).horizontalAdvance(text) * 64;
+    if (advance < 0 || advance != qRound(advance))
+        return false;
+    Glyph[size_t(c)] = runs[0].glyphIndexes()[0];
+    Advance[size_t(c)] = qRound(advance);
+    CharState[size_t(c)] = sPlain;
+    return true;
+}
+
+bool TPlainGlyphs::PairIsPlain(int a, int b)
+{
+    TState& state = PairState[size_t(a) * Count + size_t(b)];
+    if (state != sUnknown)
+        return state == sPlain;
+    state = sNotPlain;
+    QString text;
+    text += QChar(First + a);
+    text += QChar(First + b);
+    const QList<QGlyphRun> runs = ShapedRuns(text, TextFont);
+    if (runs.size() != 1 || runs[0].rawFont() != Raw)
+        return false;
+    const QList<quint32> glyphs = runs[0].glyphIndexes();
+    const QList<QPointF> places = runs[0].positions();
+    if (glyphs.size() != 2 || places.size() != 2 || glyphs[0] != Glyph[size_t(a)] || glyphs[1] != Glyph[size_t(b)])
+        return false; // a ligature or another substitution
+    if ((places[1].x() - places[0].x()) * 64 != Advance[size_t(a)] || places[1].y() != places[0].y())
+        return false; // kerned
+    if (QFontMetricsF(TextFont).horizontalAdvance(text) * 64 != Advance[size_t(a)] + Advance[size_t(b)])
+        return false;
+    state = sPlain;
+    return true;
+}
+
+bool TPlainGlyphs::Lay(QStringView s, int* width, std::vector<quint32>* glyphs, std::vector<QPointF>* places)
+{
+    qint64 x = 0; // in 1/64 pixels
+    int previous = -1;
+    for (const QChar ch : s) {
+        const int c = int(ch.unicode()) - First;
+        if (c < 0 || c >= Count || !CharIsPlain(c) || (previous >= 0 && !PairIsPlain(previous, c)))
+            return false;
+        x += Advance[size_t(c)];
+        previous = c;
+    }
+    // Rounded as the shaper rounds its fixed-point width.
+    *width = int((x + 32) >> 6);
+    if (glyphs && places) {
+        glyphs->clear();
+        places->clear();
+        x = 0;
+        for (const QChar ch : s) {
+            const size_t c = size_t(ch.unicode() - First);
+            glyphs->push_back(Glyph[c]);
+            places->push_back(QPointF(qreal(x) / 64, 0));
+            x += Advance[c];
+        }
+    }
+    return true;
+}
+
+// ---------------------------------------------------------------------------------------------
 // The text cache
 
 void TTextCache::Reset(const QFontMetrics& metrics)
 {
     Metrics.emplace(metrics);
     Texts.clear();
+    Plain.reset();
+    PlainDrawable = false;
 }
 
-void TTextCache::StartPaint()
+void TTextCache::Reset(const QFont& font)
 {
+    Reset(QFontMetrics(font));
+    Plain = TPlainGlyphs::For(font);
+    PlainRun.setRawFont(Plain->RawFont());
+}
+
+void TTextCache::StartPaint(const QFont* canvasFont)
+{
+    // The same font engine: the same font at the same resolution, so the same pixels.
+    PlainDrawable = Plain && canvasFont && QRawFont::fromFont(*canvasFont) == Plain->RawFont();
     ++Paint;
     Texts.removeIf([this](const QHash<QString, TText>::iterator& it) { return Paint - it->Used > 1; });
 }
@@ -152,6 +269,9 @@ TTextCache::TText* TTextCache::Find(const QString& s)
 
 int TTextCache::Width(const QString& s)
 {
+    int width;
+    if (Plain && s.size() <= MaxLength && Plain->Lay(s, &width))
+        return width;
     TText* text = Find(s);
     if (!text)
         return Metrics ? Metrics->horizontalAdvance(s) : QFontMetrics(QFont()).horizontalAdvance(s);
@@ -183,6 +303,15 @@ const QStaticText* TTextCache::GlyphsWhenDrawnAgain(const QString& s)
         return nullptr;
     }
     return Glyphs(s);
+}
+
+const QGlyphRun* TTextCache::PlainGlyphs(const QString& s)
+{
+    int width;
+    if (!PlainDrawable || s.size() > MaxLength || !Plain->Lay(s, &width, &PlainGlyphIndexes, &PlainPlaces))
+        return nullptr;
+    PlainRun.setRawData(PlainGlyphIndexes.data(), PlainPlaces.data(), int(PlainGlyphIndexes.size()));
+    return &PlainRun;
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -8,12 +8,16 @@
 #include <QByteArray>
 #include <QFont>
 #include <QFontMetrics>
+#include <QGlyphRun>
 #include <QHash>
 #include <QList>
+#include <QRawFont>
 #include <QRect>
 #include <QString>
 #include <QStaticText>
 #include <QStringList>
+#include <array>
+#include <memory>
 #include <optional>
 #include <vector>
 
@@ -26,6 +30,43 @@ void SetThousandsSeparator(const QString& separator);
 // shaped by a prefix of this many characters for a cell of this width: when the prefix alone
 // is too wide, every fitting and every glyph that can be seen lies inside it.
 inline qsizetype VisiblePrefixLength(int width) { return 4 * qsizetype(qMax(width, 0)) + 64; }
+
+// Glyphs and advances of the printable ASCII characters in one font, for measuring and drawing
+// the plain texts of a flood without shaping them: in a flood nearly every text a paint shows
+// is new, and shaping it (once to measure, once to draw) was most of the paint. A text is
+// plain when each of its characters has a glyph of the font itself (no fallback font) and each
+// neighbouring pair shapes to exactly those two glyphs at their own advances: no kerning, no
+// ligature. Its width and glyph places are then sums of advances, in the shaper's own 1/64
+// pixel steps, so it looks and measures exactly as shaped. Each character and each pair is
+// checked against the shaper once, the first time a text holds it.
+class TPlainGlyphs {
+public:
+    explicit TPlainGlyphs(const QFont& font);
+    // The table of this font, shared by every grid that paints with it.
+    static std::shared_ptr<TPlainGlyphs> For(const QFont& font);
+
+    const QFont& Font() const { return TextFont; }
+    const QRawFont& RawFont() const { return Raw; }
+    // For a plain s: its width as QFontMetrics(Font()).horizontalAdvance(s) gives it and, when
+    // asked, its glyphs and their places from the start of its baseline. False for any other
+    // text, and then nothing is filled in.
+    bool Lay(QStringView s, int* width, std::vector<quint32>* glyphs = nullptr,
+             std::vector<QPointF>* places = nullptr);
+
+private:
+    static constexpr int First = 0x20;
+    static constexpr int Count = 0x7f - First;
+    enum TState : quint8 { sUnknown, sPlain, sNotPlain };
+    bool CharIsPlain(int c);
+    bool PairIsPlain(int a, int b);
+
+    QFont TextFont;
+    QRawFont Raw;
+    std::array<TState, Count> CharState{};
+    std::array<quint32, Count> Glyph{};
+    std::array<qint32, Count> Advance{}; // in 1/64 pixels
+    std::vector<TState> PairState;       // Count * Count, first character major
+};
 
 // The widths and laid-out glyphs of the texts one grid draws, for its paint font. A front
 // insertion repaints rows whose texts were all drawn a moment ago, one row lower, so most of a
@@ -40,8 +81,12 @@ public:
 
     // Forgets everything; the texts are measured with metrics from now on.
     void Reset(const QFontMetrics& metrics);
-    // A paint begins: texts neither it nor the paint before used are dropped.
-    void StartPaint();
+    // Likewise for the metrics of font, and plain texts are measured and laid out without
+    // shaping (TPlainGlyphs).
+    void Reset(const QFont& font);
+    // A paint begins: texts neither it nor the paint before used are dropped. Plain texts are
+    // handed out as glyphs only when the painter's font, canvasFont, is the cache's own.
+    void StartPaint(const QFont* canvasFont = nullptr);
     // metrics.horizontalAdvance(s), remembered.
     int Width(const QString& s);
     // The text laid out for drawing with the font of Reset, or nullptr when s is too long to
@@ -51,6 +96,10 @@ public:
     // on. Laying a text out to keep costs more than drawing it once, and in a flood most texts
     // are drawn once: each paint shows new rows.
     const QStaticText* GlyphsWhenDrawnAgain(const QString& s);
+    // A plain text's glyphs placed from the start of its baseline, for drawing it without
+    // shaping; nullptr for any other text, or when this paint's font is not the cache's.
+    // Valid until the next call.
+    const QGlyphRun* PlainGlyphs(const QString& s);
     qsizetype Size() const { return Texts.size(); }
 
 private:
@@ -65,6 +114,12 @@ private:
     std::optional<QFontMetrics> Metrics;
     QHash<QString, TText> Texts;
     quint32 Paint = 0;
+    std::shared_ptr<TPlainGlyphs> Plain;
+    bool PlainDrawable = false; // this paint's font is Plain's
+    // Reused for every plain text drawn: no allocation per text.
+    std::vector<quint32> PlainGlyphIndexes;
+    std::vector<QPointF> PlainPlaces;
+    QGlyphRun PlainRun;
 };
 
 // Fitting texts and numbers into one cell's text rectangle, measured with the cell's font.

@@ -185,6 +185,83 @@ private Q_SLOTS:
         QCOMPARE(cache.Width(longText), bm.horizontalAdvance(longText));
     }
 
+    void PlainTextsLookAndMeasureExactlyAsShaped()
+    {
+        // Texts drawn from the plain glyph table, against the same texts shaped and drawn by
+        // Qt: not a pixel nor a width apart, kerned and foreign texts left to the shaper.
+        const QFont font = TestFont();
+        const QFontMetrics m(font);
+        TTextCache cache;
+        cache.Reset(font);
+        const std::shared_ptr<TPlainGlyphs> table = TPlainGlyphs::For(font);
+        QCOMPARE(TPlainGlyphs::For(font), table); // one table per font, shared
+
+        const QStringList numbers = {QStringLiteral("0"), QStringLiteral("123.45"), QStringLiteral("-0.25%"),
+                                     QStringLiteral("1,234,567"), QStringLiteral("12.35M"), QStringLiteral("999K"),
+                                     QStringLiteral("10:41:07"), QStringLiteral("9:30 AM"), QStringLiteral("..."),
+                                     QStringLiteral("IBM"), QStringLiteral("BRK.B"), QStringLiteral("CSCO")};
+        // Kerned pairs and ligatures in this font, texts with characters the table does not
+        // hold, and the rest of printable ASCII.
+        const QStringList others = {QStringLiteral("AV"), QStringLiteral("To"), QStringLiteral("MSFT"), QStringLiteral("WAVE"),
+                                    QStringLiteral("office"), QStringLiteral("Caf\u00e9"), QStringLiteral("\u20ac5"),
+                                    QStringLiteral("a\tb"), QString::fromUtf8("\xe6\x97\xa5\xe6\x9c\xac"),
+                                    QStringLiteral("A\u0301"), QStringLiteral(" !\"#$&'()*+/;<=>?@[\\]^_`{|}~"),
+                                    QStringLiteral("The quick brown fox"), QStringLiteral("<b>x</b>")};
+        int kerned = 0;
+        for (const QString& s : numbers + others) {
+            int width = -1;
+            const bool plain = table->Lay(s, &width);
+            if (numbers.contains(s))
+                QVERIFY2(plain, qPrintable(s)); // else the comparison below tests nothing
+            int sumOfChars = 0;
+            for (QChar c : s)
+                sumOfChars += QFontMetricsF(font).horizontalAdvance(c) * 64;
+            if (QFontMetricsF(font).horizontalAdvance(s) * 64 != sumOfChars) {
+                ++kerned;
+                QVERIFY2(!plain, qPrintable(s));
+            }
+            if (plain)
+                QCOMPARE(width, m.horizontalAdvance(s));
+            QCOMPARE(cache.Width(s), m.horizontalAdvance(s));
+
+            QImage shaped(200, 24, QImage::Format_RGB32);
+            QImage fast(200, 24, QImage::Format_RGB32);
+            for (QImage* image : {&shaped, &fast}) {
+                image->fill(Qt::black);
+                QPainter canvas(image);
+                canvas.setFont(font);
+                canvas.setPen(Qt::yellow);
+                cache.StartPaint(&canvas.font());
+                QCOMPARE(cache.PlainGlyphs(s) != nullptr, plain);
+                const TCellPainter cell(canvas, TCellText(m, QRect(3, 2, 190, 20), image == &fast ? &cache : nullptr));
+                cell.DrawRight(s);
+            }
+            QVERIFY2(fast == shaped, qPrintable(s));
+        }
+        QVERIFY(kerned >= 3); // the font kerns, so the pair checks were put to work
+
+        // Plain texts are not kept: the cache holds only what needed shaping.
+        cache.StartPaint();
+        cache.StartPaint();
+        QCOMPARE(cache.Size(), qsizetype(0));
+        cache.Width(QStringLiteral("1.25"));
+        QCOMPARE(cache.Size(), qsizetype(0));
+        cache.Width(QStringLiteral("AV"));
+        QCOMPARE(cache.Size(), qsizetype(1));
+
+        // Another painter font (or none) draws through the shaper; widths stay the cache's.
+        QFont big = font;
+        big.setPixelSize(40);
+        cache.StartPaint(&big);
+        QVERIFY(!cache.PlainGlyphs(QStringLiteral("1.25")));
+        cache.StartPaint();
+        QVERIFY(!cache.PlainGlyphs(QStringLiteral("1.25")));
+        QCOMPARE(cache.Width(QStringLiteral("1.25")), m.horizontalAdvance(QStringLiteral("1.25")));
+        cache.Reset(m); // metrics alone: no plain table
+        cache.StartPaint(&font);
+        QVERIFY(!cache.PlainGlyphs(QStringLiteral("1.25")));
+    }
+
     void AFontChangeFitsTextsWithTheNewFont()
     {
         // The QuickStrike grid measures its columns once, so a much larger font chosen later
