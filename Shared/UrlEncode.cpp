@@ -2,6 +2,9 @@
 
 #include "Shared/StringStringHashtables.h"
 
+#include <algorithm>
+#include <cstring>
+
 namespace {
 int HexValue(char c)
 {
@@ -65,6 +68,62 @@ void SplitAt(const QByteArray& separator, const QByteArray& text, QByteArray& le
     right = std::move(after);
 }
 
+namespace {
+// One item of a form: where it ends (its "&" or the end of the text), its first "=" (-1 for
+// none), and whether its key and its value hold a "%".
+struct TFormItem {
+    qsizetype End;
+    qsizetype Equals = -1;
+    bool KeyPercent = false;
+    bool ValuePercent = false;
+};
+
+// A form's items are short: the first bytes of one are looked at one by one, a single pass
+// where four memchr calls per item cost more than the bytes. Past those, memchr finds the
+// rest, so a hostile value of megabytes still goes at memchr's speed.
+constexpr qsizetype ItemBytesByHand = 64;
+
+TFormItem ScanItem(const char* data, qsizetype start, qsizetype length)
+{
+    TFormItem item{length};
+    const qsizetype byHand = std::min(length, start + ItemBytesByHand);
+    qsizetype i = start;
+    for (; i < byHand; ++i) {
+        const char c = data[i];
+        if (c == '&') {
+            item.End = i;
+            return item;
+        }
+        if (c == '=') {
+            if (item.Equals < 0)
+                item.Equals = i;
+        } else if (c == '%') {
+            (item.Equals < 0 ? item.KeyPercent : item.ValuePercent) = true;
+        }
+    }
+    if (i == length)
+        return item;
+    const auto find = [data](qsizetype from, qsizetype to, char c) -> const char* {
+        return from < to ? static_cast<const char*>(memchr(data + from, c, size_t(to - from))) : nullptr;
+    };
+    const char* amp = find(i, length, '&');
+    item.End = amp ? amp - data : length;
+    if (item.Equals < 0) {
+        if (const char* equals = find(i, item.End, '='))
+            item.Equals = equals - data;
+    }
+    if (item.Equals < 0) {
+        item.KeyPercent = item.KeyPercent || find(i, item.End, '%');
+    } else if (item.Equals >= i) {
+        item.KeyPercent = item.KeyPercent || find(i, item.Equals, '%');
+        item.ValuePercent = find(item.Equals + 1, item.End, '%');
+    } else {
+        item.ValuePercent = item.ValuePercent || find(i, item.End, '%');
+    }
+    return item;
+}
+} // namespace
+
 void ParseForm(const QByteArray& text, tHashTable& table)
 {
     // The same cuts as SplitAt at "&" and then at "=", done with positions so that a long
@@ -75,8 +134,8 @@ void ParseForm(const QByteArray& text, tHashTable& table)
     if (length == 0)
         return;
     table.HoldFormText(text);
-    const auto piece = [&table](const char* at, qsizetype n) -> QByteArrayView {
-        if (!memchr(at, '%', size_t(n)))
+    const auto piece = [&table](const char* at, qsizetype n, bool percent) -> QByteArrayView {
+        if (!percent)
             return QByteArrayView(at, n);
         char* room = table.DecodedRoom(n);
         const qsizetype written = DecodeInto(at, n, room);
@@ -84,18 +143,13 @@ void ParseForm(const QByteArray& text, tHashTable& table)
     };
     qsizetype start = 0;
     while (start < length) {
-        const char* item = data + start;
-        const char* amp = static_cast<const char*>(memchr(item, '&', size_t(length - start)));
-        const qsizetype end = amp ? amp - data : length;
-        const qsizetype itemLength = end - start;
-        const char* equals = static_cast<const char*>(memchr(item, '=', size_t(itemLength)));
+        const TFormItem item = ScanItem(data, start, length);
         // No "=" (also an empty item from "&&"): not a pair, skipped.
-        if (equals) {
-            const qsizetype keyLength = equals - item;
-            const QByteArrayView key = piece(item, keyLength);
-            const QByteArrayView value = piece(equals + 1, itemLength - keyLength - 1);
+        if (item.Equals >= 0) {
+            const QByteArrayView key = piece(data + start, item.Equals - start, item.KeyPercent);
+            const QByteArrayView value = piece(data + item.Equals + 1, item.End - item.Equals - 1, item.ValuePercent);
             table.PutView(key, value);
         }
-        start = end + 1;
+        start = item.End + 1;
     }
 }

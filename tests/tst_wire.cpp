@@ -204,6 +204,34 @@ void TstWire::ParseFormCases()
     QCOMPARE(decoded.Get("key"), QByteArray("lower"));
     QCOMPARE(decoded.Get("note"), QByteArray("x+y=1"));
     QCOMPARE(decoded.Count(), 5);
+
+    // Long items, with their "&", "=" and "%" before, at and after the first 64 bytes and
+    // in either part, against the plain reading with SplitAt and UrlDecode.
+    for (const int at : {0, 1, 62, 63, 64, 65, 66, 200}) {
+        for (const char* shape : {"K=V", "K%41=V", "K=V%41", "K%41=V%41", "K=%41", "%41K=V", "K", "K%41"}) {
+            QByteArray item(shape);
+            const QByteArray filler(at, 'x');
+            item.replace("K", "k" + filler + "k");
+            item.replace("V", "v" + filler + "=v");
+            const QByteArray form = "a=1&" + item + "&" + item.left(at) + "&z%3D=2";
+            tHashTable parsed;
+            ParseForm(form, parsed);
+            QMap<QByteArray, QByteArray> reference; // the last of a key wins, as in the table
+            QByteArray remaining = form, piece, key, value;
+            while (!remaining.isEmpty()) {
+                SplitAt("&", remaining, piece, remaining);
+                SplitAt("=", piece, key, value);
+                if (key != piece)
+                    reference[UrlDecode(key)] = UrlDecode(value);
+            }
+            QVERIFY(reference.size() >= 2);
+            QCOMPARE(parsed.Count(), int(reference.size()));
+            for (auto it = reference.cbegin(); it != reference.cend(); ++it) {
+                QVERIFY2(parsed.ContainsKey(it.key()), form.constData());
+                QCOMPARE(parsed.Get(it.key()), it.value());
+            }
+        }
+    }
 }
 
 void TstWire::CutFrameWholeAndPartial()
