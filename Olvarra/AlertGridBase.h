@@ -204,6 +204,10 @@ public:
     }
     const TEntries& GetEntries() const { return Entries; }
     qsizetype EntryCount() const override { return Entries.size(); }
+    // For a list that changes its rows in place where no other version holds them: the grid
+    // lets go of its version just before a change and is given the next one (SetEntries)
+    // right after it. Nothing may read the grid in between.
+    void LendEntries() { Entries = TEntries(); }
 
     // Row height and the widths of the shown columns that have samples, from the current font,
     // then a repaint.

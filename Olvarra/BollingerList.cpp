@@ -62,6 +62,31 @@ bool Later(double da, const QByteArray& a, double db, const QByteArray& b)
     return da < db || (da == db && a > b);
 }
 
+// A node's counts and summaries, from its row and its children.
+void Summarise(TNode& n)
+{
+    n.Count = 1 + CountOf(n.Left) + CountOf(n.Right);
+    n.AnyMissing = std::isnan(n.Row.DistFromBB);
+    n.LastDist = NaN;
+    n.LastSymbol = nullptr;
+    if (!n.AnyMissing) {
+        n.LastDist = Distance(n.Row);
+        n.LastSymbol = &n.Row.Symbol;
+    }
+    n.OldestReceived = n.Row.Received;
+    for (const TNodePtr& child : {n.Left, n.Right}) {
+        if (!child)
+            continue;
+        n.AnyMissing = n.AnyMissing || child->AnyMissing;
+        if (child->LastSymbol
+            && (!n.LastSymbol || Later(child->LastDist, *child->LastSymbol, n.LastDist, *n.LastSymbol))) {
+            n.LastDist = child->LastDist;
+            n.LastSymbol = child->LastSymbol;
+        }
+        n.OldestReceived = std::min(n.OldestReceived, child->OldestReceived);
+    }
+}
+
 TNodePtr Make(const TBollingerEntry& row, quint32 priority, TSlot* slot, TNodePtr left, TNodePtr right)
 {
     auto n = MakeRecycled<TNode>();
@@ -70,79 +95,87 @@ TNodePtr Make(const TBollingerEntry& row, quint32 priority, TSlot* slot, TNodePt
     n->Slot = slot;
     n->Left = std::move(left);
     n->Right = std::move(right);
-    n->Count = 1 + CountOf(n->Left) + CountOf(n->Right);
-    n->AnyMissing = std::isnan(row.DistFromBB);
-    if (!n->AnyMissing) {
-        n->LastDist = Distance(row);
-        n->LastSymbol = &n->Row.Symbol;
-    }
-    n->OldestReceived = row.Received;
-    for (const TNodePtr& child : {n->Left, n->Right}) {
-        if (!child)
-            continue;
-        n->AnyMissing = n->AnyMissing || child->AnyMissing;
-        if (child->LastSymbol
-            && (!n->LastSymbol || Later(child->LastDist, *child->LastSymbol, n->LastDist, *n->LastSymbol))) {
-            n->LastDist = child->LastDist;
-            n->LastSymbol = child->LastSymbol;
-        }
-        n->OldestReceived = std::min(n->OldestReceived, child->OldestReceived);
-    }
+    Summarise(*n);
     return n;
 }
 
-TNodePtr With(const TNode& n, TNodePtr left, TNodePtr right)
+// A change walks one path down from the root. A node on it that nothing but the live tree
+// holds (no snapshot, no older version: its link is the only one, and so is every link above
+// it) is changed in place; from the first node that something else holds on, the path is
+// copied. The grid lets go of its version while the list changes (see the Bollinger kind), so
+// in a flood most changes copy nothing. Owned nodes are always above copied ones, so every
+// copy (an allocation, which may fail) is made before the first node is changed in place:
+// a failure leaves the tree as it was.
+bool Owned(bool above, const TNodePtr& n)
 {
-    return Make(n.Row, n.Priority, n.Slot, std::move(left), std::move(right));
+    return above && n && n.use_count() == 1;
+}
+
+// n with new children: itself when owned, else a copy.
+TNodePtr With(const TNodePtr& n, bool owned, TNodePtr left, TNodePtr right)
+{
+    if (!owned)
+        return Make(n->Row, n->Priority, n->Slot, std::move(left), std::move(right));
+    TNode& w = const_cast<TNode&>(*n);
+    w.Left = std::move(left);
+    w.Right = std::move(right);
+    Summarise(w);
+    w.Fresh = true;
+    return n;
 }
 
 // The first k rows, and the rest.
-std::pair<TNodePtr, TNodePtr> Split(const TNodePtr& n, qsizetype k)
+std::pair<TNodePtr, TNodePtr> Split(const TNodePtr& n, bool owned, qsizetype k)
 {
     if (!n)
         return {};
     const qsizetype left = CountOf(n->Left);
     if (k <= left) {
-        auto [a, b] = Split(n->Left, k);
-        return {std::move(a), With(*n, std::move(b), n->Right)};
+        auto [a, b] = Split(n->Left, Owned(owned, n->Left), k);
+        return {std::move(a), With(n, owned, std::move(b), n->Right)};
     }
-    auto [a, b] = Split(n->Right, k - left - 1);
-    return {With(*n, n->Left, std::move(a)), std::move(b)};
+    auto [a, b] = Split(n->Right, Owned(owned, n->Right), k - left - 1);
+    return {With(n, owned, n->Left, std::move(a)), std::move(b)};
 }
 
-TNodePtr Merge(const TNodePtr& a, const TNodePtr& b)
+// a's rows, then b's. One path, alternating between the two trees, with one owned flag: a
+// node counts as owned only if every node before it on the path is.
+TNodePtr Merge(const TNodePtr& a, const TNodePtr& b, bool owned)
 {
     if (!a)
         return b;
     if (!b)
         return a;
-    if (a->Priority >= b->Priority)
-        return With(*a, a->Left, Merge(a->Right, b));
-    return With(*b, Merge(a, b->Left), b->Right);
+    if (a->Priority >= b->Priority) {
+        const bool mine = Owned(owned, a);
+        return With(a, mine, a->Left, Merge(a->Right, b, mine));
+    }
+    const bool mine = Owned(owned, b);
+    return With(b, mine, Merge(a, b->Left, mine), b->Right);
 }
 
-// One descent each, copying only the path: the new row goes where its priority puts it,
-// splitting the subtree there; a removed row's subtrees are merged in its place.
-TNodePtr InsertAt(const TNodePtr& n, qsizetype k, const TBollingerEntry& row, quint32 priority, TSlot* slot)
+// One descent each: the new row goes where its priority puts it, splitting the subtree
+// there; a removed row's subtrees are merged in its place.
+TNodePtr InsertAt(const TNodePtr& n, bool owned, qsizetype k, TNodePtr fresh)
 {
-    if (!n || priority > n->Priority) {
-        auto [a, b] = Split(n, k);
-        return Make(row, priority, slot, std::move(a), std::move(b));
+    if (!n || fresh->Priority > n->Priority) {
+        auto [a, b] = Split(n, owned, k);
+        return With(fresh, true, std::move(a), std::move(b));
     }
     const qsizetype left = CountOf(n->Left);
     if (k <= left)
-        return With(*n, InsertAt(n->Left, k, row, priority, slot), n->Right);
-    return With(*n, n->Left, InsertAt(n->Right, k - left - 1, row, priority, slot));
+        return With(n, owned, InsertAt(n->Left, Owned(owned, n->Left), k, std::move(fresh)), n->Right);
+    return With(n, owned, n->Left, InsertAt(n->Right, Owned(owned, n->Right), k - left - 1, std::move(fresh)));
 }
 
-TNodePtr EraseAt(const TNodePtr& n, qsizetype k)
+TNodePtr EraseAt(const TNodePtr& n, bool owned, qsizetype k)
 {
     const qsizetype left = CountOf(n->Left);
     if (k < left)
-        return With(*n, EraseAt(n->Left, k), n->Right);
+        return With(n, owned, EraseAt(n->Left, Owned(owned, n->Left), k), n->Right);
     if (k == left)
-        return Merge(n->Left, n->Right);
-    return With(*n, n->Left, EraseAt(n->Right, k - left - 1));
+        return Merge(n->Left, n->Right, owned);
+    return With(n, owned, n->Left, EraseAt(n->Right, Owned(owned, n->Right), k - left - 1));
 }
 
 // Parent links and slots for the nodes made by the last change (the others keep theirs).
@@ -287,12 +320,15 @@ struct TBollingerList::TImpl {
         }
     }
 
-    void Insert(qsizetype at, const TBollingerEntry& row, TSlot* slot)
+    // A row's node is made before the change that places it: if making it fails, nothing
+    // has changed yet.
+    TNodePtr NewNode(const TBollingerEntry& row, TSlot* slot)
     {
-        Changed(InsertAt(Root, at, row, NextPriority(), slot));
+        return Make(row, NextPriority(), slot, nullptr, nullptr);
     }
+    void Place(qsizetype at, TNodePtr fresh) { Changed(InsertAt(Root, Owned(true, Root), at, std::move(fresh))); }
 
-    void Erase(qsizetype at) { Changed(EraseAt(Root, at)); }
+    void Erase(qsizetype at) { Changed(EraseAt(Root, Owned(true, Root), at)); }
 
     void ForgetRow(const TSlot* slot, const QByteArray& symbol)
     {
@@ -315,11 +351,12 @@ struct TBollingerList::TImpl {
             return n;
         TNodePtr left = Without(n->Left, nowMs, gone);
         TNodePtr right = Without(n->Right, nowMs, gone);
+        // Copied, never changed in place: the old root stays whole until the slots are gone.
         if (n->Row.Received + LifeMs <= nowMs) {
             gone.push_back(n.get());
-            return Merge(left, right);
+            return Merge(left, right, false);
         }
-        return With(*n, std::move(left), std::move(right));
+        return With(n, false, std::move(left), std::move(right));
     }
 };
 
@@ -350,13 +387,14 @@ void TBollingerList::Add(const TBollingerEntry& entry)
         auto fresh = std::make_shared<TSlot>();
         d.Slots[entry.Symbol].push_back(fresh);
         ++d.RowsPerKey[entry.Symbol];
-        d.Insert(t, entry, fresh.get());
+        d.Place(t, d.NewNode(entry, fresh.get()));
         return;
     }
     // Moving down, the rows between move up one; moving up, they move down one; t = p
     // replaces the row where it is.
+    TNodePtr moved = d.NewNode(entry, slot);
     d.Erase(p);
-    d.Insert(t > p ? t - 1 : t, entry, slot);
+    d.Place(t > p ? t - 1 : t, std::move(moved));
 }
 
 bool TBollingerList::Delete(const QByteArray& symbol)

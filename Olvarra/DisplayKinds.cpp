@@ -177,8 +177,23 @@ public:
     }
     void HandleFields(const tHashTable& fields) override
     {
-        if (List.Apply(GetText(fields, "action"), ReadBollingerEntry(fields)))
+        const QByteArray action = GetText(fields, "action");
+        const TBollingerEntry entry = ReadBollingerEntry(fields);
+        if (action == "add") {
+            // The grid's version is all that keeps the tree's nodes from being changed in
+            // place (a copy of each changed path otherwise, with every alert): it is lent for
+            // the change, which always hands a new version over.
+            GridWidget->LendEntries();
+            try {
+                List.Add(entry);
+            } catch (...) {
+                GridWidget->SetEntries(List.Snapshot()); // a failed change leaves the list whole
+                throw;
+            }
             GridWidget->SetEntries(List.Snapshot());
+        } else if (List.Apply(action, entry)) {
+            GridWidget->SetEntries(List.Snapshot());
+        }
     }
     void Tick(qint64 nowMs) override
     {
