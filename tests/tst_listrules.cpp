@@ -153,13 +153,14 @@ private Q_SLOTS:
 
     // The tree keeps exactly the order of the plain scan, through random adds, deletes,
     // other actions and expiry, with missing and equal distances and symbols that differ only
-    // in letter case (which give the scan its duplicate rows); with and without snapshots held
-    // across the changes.
+    // in letter case (which give the scan its duplicate rows), also past their eighth byte and
+    // in Latin-1 letters; with and without snapshots held across the changes.
     void BollingerMatchesThePlainScan()
     {
         TManualClock clock;
         TScopedClock scoped(&clock);
-        const QByteArray symbols[] = {"A", "a", "B", "b", "C", "D", "E", "F", "G", "H", "I", "J", "K", "L"};
+        const QByteArray symbols[] = {"A", "a", "B", "b", "C", "D", "E", "F", "G", "H", "I", "J", "K", "L",
+                                      "LONGNAME.X", "LONGNAME.x", "longname.X", "\xC9", "\xE9"};
         const QByteArray distances[] = {"", "x", "0", "-0", "1", "-1", "1.5", "2", "-2", "3", "7.25", "-7.25"};
         for (quint32 seed = 1; seed <= 40; ++seed) {
             std::mt19937 random(seed);
