@@ -94,22 +94,25 @@ struct TSlot {
     const TNode* Node = nullptr;
 };
 
+// What a descent reads comes first, so that most nodes on a path cost one cache line: at
+// ten thousand rows the tree is larger than the cache, and its row, read only where the
+// descent stops, was between the links and the counts.
 struct TNode {
-    TBollingerEntry Row;
     TNodePtr Left;
     TNodePtr Right;
-    quint32 Priority = 0;
-    TSlot* Slot = nullptr;
     qsizetype Count = 1;
+    quint32 Priority = 0;
     bool AnyMissing = false;              // a row without a distance below
+    // Live version only: set after every change by Attach.
+    mutable bool Fresh = true;
     // The row with a distance that comes last in the order: its distance (NaN for none) kept
     // here, so that a descent reads its symbol only on a tie.
     double LastDist = NaN;
     const QByteArray* LastSymbol = nullptr;
-    qint64 OldestReceived = 0;
-    // Live version only: set after every change by Attach.
     mutable const TNode* Parent = nullptr;
-    mutable bool Fresh = true;
+    TSlot* Slot = nullptr;
+    qint64 OldestReceived = 0;
+    TBollingerEntry Row;
 };
 
 qsizetype CountOf(const TNodePtr& n) { return n ? n->Count : 0; }
