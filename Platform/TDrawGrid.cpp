@@ -8,6 +8,7 @@
 #include <QPaintEvent>
 #include <QPainter>
 #include <QScrollBar>
+#include <QSignalBlocker>
 #include <QStyle>
 #include <QStyleOptionSlider>
 #include <QTimerEvent>
@@ -300,7 +301,16 @@ void TDrawGrid::UpdateScrollRange()
     ScrollRangePending = false;
     SyncingScrollBar = true;
     QScrollBar* bar = verticalScrollBar();
-    bar->setRange(0, MaxTopRow() - Fixed);
+    const int maximum = MaxTopRow() - Fixed;
+    {
+        // The scroll area hears of every range change through a queued signal (three
+        // allocations and an event), only to show or hide the bar: that depends on nothing
+        // but whether the bar can move at all. While that stays as it was, the signal is not
+        // sent; the bar itself still takes the new range.
+        const bool couldMove = bar->minimum() < bar->maximum();
+        const QSignalBlocker quiet(couldMove == (0 < maximum) ? bar : nullptr);
+        bar->setRange(0, maximum);
+    }
     bar->setPageStep(std::max(1, VisibleRowCount()));
     Top = std::clamp(Top, Fixed, MaxTopRow());
     bar->setValue(Top - Fixed);

@@ -84,6 +84,21 @@ protected:
     }
 };
 
+// Counts the queued calls of slots that reach an object.
+class TQueuedCallCounter : public QObject {
+public:
+    explicit TQueuedCallCounter(QObject* object) { object->installEventFilter(this); }
+    int Calls = 0;
+
+protected:
+    bool eventFilter(QObject*, QEvent* event) override
+    {
+        if (event->type() == QEvent::MetaCall)
+            ++Calls;
+        return false;
+    }
+};
+
 } // namespace
 
 class TestDrawGridPaint : public QObject {
@@ -261,6 +276,43 @@ private Q_SLOTS:
         grid.SetTopRow(70);
         QCoreApplication::processEvents();
         QVERIFY(grid.RowsInLastPaint.count(70));
+    }
+
+    // A list growing past what the view shows costs the scroll area no queued call per turn;
+    // the bar still appears when the rows stop fitting, follows the range and hides again.
+    void AGrowingListQueuesNothingUntilTheBarMustShowOrHide()
+    {
+        TFixture f;
+        QVERIFY(f.Exposed);
+        TCountingGrid& grid = *f.Grid;
+        QScrollBar* bar = grid.verticalScrollBar();
+        grid.SetRowCount(2);
+        QTRY_VERIFY(!bar->isVisible());
+        TQueuedCallCounter queued(&grid);
+
+        grid.SetRowCount(400);
+        QTRY_VERIFY(bar->isVisible());
+        QVERIFY(queued.Calls > 0);
+        queued.Calls = 0;
+        for (int rows = 401; rows <= 600; ++rows) {
+            grid.SetRowCount(rows);
+            QCoreApplication::processEvents();
+            QCOMPARE(bar->maximum(), rows - grid.VisibleRowCount() - grid.FixedRows());
+        }
+        QCOMPARE(queued.Calls, 0);
+        QVERIFY(bar->isVisible());
+
+        // Shrinking from a scrolled place: the view and the bar's value follow the smaller range.
+        grid.SetTopRow(550);
+        QCoreApplication::processEvents();
+        grid.SetRowCount(300);
+        QCoreApplication::processEvents();
+        QCOMPARE(bar->maximum(), 300 - grid.VisibleRowCount() - grid.FixedRows());
+        QCOMPARE(bar->value(), bar->maximum());
+        QCOMPARE(grid.TopRow(), bar->value() + grid.FixedRows());
+
+        grid.SetRowCount(2);
+        QTRY_VERIFY(!bar->isVisible());
     }
 
     void TheScrollBarRepaintsOnlyWhenItsPictureChanges()
