@@ -42,23 +42,33 @@ private:
 };
 
 // Short texts seen lately (symbols, times), so that an equal text shares their storage
-// instead of allocating its own. Direct-mapped and bounded: a server sending a new symbol
-// with every alert only costs the allocation each would have cost anyway.
+// instead of allocating its own. Bounded, four ways to a set: two texts whose hashes meet
+// no longer push each other out on every alert, as they did when each hash had one place.
+// A server sending a new symbol with every alert only costs the allocation each would have
+// cost anyway.
 constexpr qsizetype MaxSharedText = 32;
-constexpr int SharedTextSlotBits = 10;
-constexpr quint32 SharedTextSlots = 1024;
+constexpr int SharedTextSetBits = 9;
+constexpr quint32 SharedTextWays = 4;
+
+struct TSharedTextSet {
+    std::array<QByteArray, SharedTextWays> Texts;
+    quint32 Next = 0; // the way a new text takes: the one that came in longest ago
+};
 
 QByteArray SharedText(QByteArrayView text)
 {
     if (text.isEmpty() || text.size() > MaxSharedText)
         return QByteArray(text.data(), text.size());
-    thread_local std::array<QByteArray, SharedTextSlots> slots;
+    thread_local std::array<TSharedTextSet, 1u << SharedTextSetBits> sets;
     // The table's hash keeps little of a word's high bytes in its low bits ("SYM1", "SYM2"
-    // would share a slot), so the slot comes from the top bits of a multiplicative mix.
-    static_assert(SharedTextSlots == 1u << SharedTextSlotBits);
-    QByteArray& slot = slots[(tHashTable::Hash(text) * 2654435769u) >> (32 - SharedTextSlotBits)];
-    if (QByteArrayView(slot) != text)
-        slot = QByteArray(text.data(), text.size());
+    // would share a set), so the set comes from the top bits of a multiplicative mix.
+    TSharedTextSet& set = sets[(tHashTable::Hash(text) * 2654435769u) >> (32 - SharedTextSetBits)];
+    for (const QByteArray& kept : set.Texts)
+        if (QByteArrayView(kept) == text)
+            return kept;
+    QByteArray& slot = set.Texts[set.Next];
+    set.Next = (set.Next + 1) % SharedTextWays;
+    slot = QByteArray(text.data(), text.size());
     return slot;
 }
 
