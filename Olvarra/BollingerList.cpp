@@ -105,10 +105,18 @@ struct TNode {
     bool AnyMissing = false;              // a row without a distance below
     // Live version only: set after every change by Attach.
     mutable bool Fresh = true;
+    // Live version only: made at this address by the last change (a new row or a copy), so
+    // its slot must learn where it is. A node changed in place leaves its slot alone: at ten
+    // thousand rows each slot written was a miss in the cache.
+    mutable bool Moved = true;
     // The row with a distance that comes last in the order: its distance (NaN for none) kept
     // here, so that a descent reads its symbol only on a tie.
     double LastDist = NaN;
     const QByteArray* LastSymbol = nullptr;
+    // The first eight bytes of that symbol and of the row's own (SymbolKey): equal distances
+    // are ordered by them without reading the symbols, unless those bytes are equal too.
+    quint64 LastKey = 0;
+    quint64 RowKey = 0;
     mutable const TNode* Parent = nullptr;
     TSlot* Slot = nullptr;
     qint64 OldestReceived = 0;
@@ -121,9 +129,23 @@ double Distance(const TBollingerEntry& row) { return std::fabs(row.DistFromBB); 
 
 // Whether key a comes later in the order than key b (both with a distance): smaller distance,
 // or the same distance and a larger symbol.
-bool Later(double da, const QByteArray& a, double db, const QByteArray& b)
+//
+// Symbols compare by their first eight bytes as one big-endian number, padded with zeros:
+// where those numbers differ, they order the symbols as their bytes do (a shorter symbol that
+// the other starts with pads with zeros and comes first either way); where they are equal,
+// the whole symbols decide.
+quint64 SymbolKey(const QByteArray& symbol)
 {
-    return da < db || (da == db && a > b);
+    quint64 key = 0;
+    const qsizetype n = std::min<qsizetype>(symbol.size(), 8);
+    for (qsizetype i = 0; i < n; ++i)
+        key |= quint64(uchar(symbol[i])) << (56 - 8 * i);
+    return key;
+}
+
+bool Later(double da, quint64 ka, const QByteArray& a, double db, quint64 kb, const QByteArray& b)
+{
+    return da < db || (da == db && (ka != kb ? ka > kb : a > b));
 }
 
 // A node's counts and summaries, from its row and its children.
@@ -133,19 +155,23 @@ void Summarise(TNode& n)
     n.AnyMissing = std::isnan(n.Row.DistFromBB);
     n.LastDist = NaN;
     n.LastSymbol = nullptr;
+    n.LastKey = 0;
     if (!n.AnyMissing) {
         n.LastDist = Distance(n.Row);
         n.LastSymbol = &n.Row.Symbol;
+        n.LastKey = n.RowKey;
     }
     n.OldestReceived = n.Row.Received;
-    for (const TNodePtr& child : {n.Left, n.Right}) {
+    for (const TNode* child : {n.Left.get(), n.Right.get()}) {
         if (!child)
             continue;
         n.AnyMissing = n.AnyMissing || child->AnyMissing;
         if (child->LastSymbol
-            && (!n.LastSymbol || Later(child->LastDist, *child->LastSymbol, n.LastDist, *n.LastSymbol))) {
+            && (!n.LastSymbol
+                || Later(child->LastDist, child->LastKey, *child->LastSymbol, n.LastDist, n.LastKey, *n.LastSymbol))) {
             n.LastDist = child->LastDist;
             n.LastSymbol = child->LastSymbol;
+            n.LastKey = child->LastKey;
         }
         n.OldestReceived = std::min(n.OldestReceived, child->OldestReceived);
     }
@@ -155,6 +181,7 @@ TNodePtr Make(const TBollingerEntry& row, quint32 priority, TSlot* slot, TNodePt
 {
     auto n = MakeRecycled<TNode>();
     n->Row = row;
+    n->RowKey = SymbolKey(n->Row.Symbol);
     n->Priority = priority;
     n->Slot = slot;
     n->Left = std::move(left);
@@ -248,11 +275,14 @@ void Attach(const TNode* n)
     if (!n->Fresh)
         return;
     n->Fresh = false;
-    n->Slot->Node = n;
-    for (const TNodePtr& child : {n->Left, n->Right}) {
+    if (n->Moved) {
+        n->Moved = false;
+        n->Slot->Node = n;
+    }
+    for (const TNode* child : {n->Left.get(), n->Right.get()}) {
         if (child) {
             child->Parent = n;
-            Attach(child.get());
+            Attach(child);
         }
     }
 }
@@ -270,17 +300,19 @@ qsizetype PositionOf(const TNode* n)
 // row does not strictly precede. The row count when there is none.
 class TPlaceOf {
 public:
-    explicit TPlaceOf(const TBollingerEntry& row) : Row(row), Dist(Distance(row)) {}
+    explicit TPlaceOf(const TBollingerEntry& row) : Row(row), Dist(Distance(row)), Key(SymbolKey(row.Symbol)) {}
 
-    bool Stops(double d, const QByteArray& symbol) const
+    bool Stops(double d, quint64 key, const QByteArray& symbol) const
     {
-        return std::isnan(Dist) || std::isnan(d) || d < Dist || (d == Dist && symbol >= Row.Symbol);
+        return std::isnan(Dist) || std::isnan(d) || d < Dist
+            || (d == Dist && (key != Key ? key > Key : symbol >= Row.Symbol));
     }
-    bool Stops(const TBollingerEntry& e) const { return Stops(Distance(e), e.Symbol); }
     bool StopsIn(const TNodePtr& n) const
     {
         // The order is total on rows with a distance, so if any of them stops, the last does.
-        return n && (n->AnyMissing || std::isnan(Dist) || (n->LastSymbol && Stops(n->LastDist, *n->LastSymbol)));
+        return n
+            && (n->AnyMissing || std::isnan(Dist)
+                || (n->LastSymbol && Stops(n->LastDist, n->LastKey, *n->LastSymbol)));
     }
     qsizetype In(const TNodePtr& root) const
     {
@@ -290,7 +322,7 @@ public:
                 n = n->Left.get();
                 continue;
             }
-            if (Stops(n->Row))
+            if (Stops(Distance(n->Row), n->RowKey, n->Row.Symbol))
                 return at + CountOf(n->Left);
             at += CountOf(n->Left) + 1;
             n = n->Right.get();
@@ -301,6 +333,7 @@ public:
 private:
     const TBollingerEntry& Row;
     double Dist;
+    quint64 Key;
 };
 
 const TBollingerEntry& RowAt(const TNode* n, qsizetype i)
