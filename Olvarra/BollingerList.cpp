@@ -507,7 +507,14 @@ void TBollingerList::Add(const TBollingerEntry& entry)
     // replaces the row where it is.
     TNodePtr moved = d.NewNode(entry, slot);
     d.Erase(p);
-    d.Place(t > p ? t - 1 : t, std::move(moved));
+    try {
+        d.Place(t > p ? t - 1 : t, std::move(moved));
+    } catch (...) {
+        // The old row is gone and the new one not placed: the row is lost, and so must be
+        // its slot, which still points at the removed node.
+        d.ForgetRow(slot, entry.Symbol);
+        throw;
+    }
 }
 
 bool TBollingerList::Delete(const QByteArray& symbol)

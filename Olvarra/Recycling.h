@@ -11,6 +11,10 @@
 
 constexpr int MaxRecycledBlocks = 4096;
 
+// For tests: when not negative, the number of allocations by any TRecycling on this thread
+// that still succeed; the next one throws std::bad_alloc, as a full heap would.
+inline thread_local int RecyclingFailAfter = -1;
+
 template <class T>
 class TRecycling {
 public:
@@ -25,6 +29,8 @@ public:
 
     T* allocate(std::size_t n)
     {
+        if (RecyclingFailAfter >= 0 && RecyclingFailAfter-- == 0)
+            throw std::bad_alloc();
         TFree& free = Free();
         if (free.Head && n == free.BlockElements) {
             void* block = free.Head;

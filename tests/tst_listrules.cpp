@@ -151,6 +151,51 @@ private Q_SLOTS:
         QCOMPARE(list.size(), 0);
     }
 
+    // An allocation that fails in the middle of an "add" (a new row or a moved one, with an
+    // earlier version held, so the change copies) leaves a list that answers for exactly the
+    // rows it shows: each of them found once and removed alone, nothing found that is not.
+    void BollingerAddThatRunsOutOfMemory()
+    {
+        const auto build = [](TBollingerList& list) {
+            std::mt19937 random(3);
+            for (int i = 0; i < 200; ++i)
+                list.Add(Bollinger("S" + QByteArray::number(i), QByteArray::number(int(random() % 50))));
+        };
+        int failures = 0;
+        for (const QByteArray& symbol : {QByteArray("S17"), QByteArray("NEW")}) {
+            for (int allowed = 0; allowed < 80; ++allowed) {
+                TBollingerList list;
+                build(list);
+                const TBollingerEntries held = list.Snapshot();
+                RecyclingFailAfter = allowed;
+                bool failed = false;
+                try {
+                    list.Add(Bollinger(symbol, "24.5"));
+                } catch (const std::bad_alloc&) {
+                    failed = true;
+                }
+                RecyclingFailAfter = -1;
+                failures += failed;
+                TSymbols shown = Rows(list);
+                QCOMPARE(QSet<QByteArray>(shown.begin(), shown.end()).size(), shown.size());
+                QCOMPARE(list.Symbols().size(), shown.size());
+                // Every row is found and removed alone; then the list is empty and whole.
+                std::shuffle(shown.begin(), shown.end(), std::mt19937(allowed));
+                for (const QByteArray& s : shown) {
+                    const qsizetype before = list.size();
+                    QVERIFY2(list.Delete(s), s.constData());
+                    QCOMPARE(list.size(), before - 1);
+                }
+                QVERIFY(!list.Delete(symbol));
+                QVERIFY(list.Symbols().isEmpty());
+                list.Add(Bollinger(symbol, "1"));
+                QCOMPARE(Rows(list), TSymbols{symbol});
+                QCOMPARE(held.size(), qsizetype(200));
+            }
+        }
+        QVERIFY(failures > 10); // the countdown did reach the changes
+    }
+
     // The tree keeps exactly the order of the plain scan, through random adds, deletes,
     // other actions and expiry, with missing and equal distances and symbols that differ only
     // in letter case (which give the scan its duplicate rows), also past their eighth byte and
