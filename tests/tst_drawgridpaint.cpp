@@ -69,34 +69,22 @@ struct TFixture {
     bool Exposed = false;
 };
 
-// Counts the paint events a widget receives.
-class TPaintCounter : public QObject {
+// Counts the events of one type that an object receives: paints, queued slot calls.
+class TEventCounter : public QObject {
 public:
-    explicit TPaintCounter(QWidget* widget) { widget->installEventFilter(this); }
-    int Paints = 0;
+    TEventCounter(QObject* object, QEvent::Type type) : Type(type) { object->installEventFilter(this); }
+    int Count = 0;
 
 protected:
     bool eventFilter(QObject*, QEvent* event) override
     {
-        if (event->type() == QEvent::Paint)
-            ++Paints;
+        if (event->type() == Type)
+            ++Count;
         return false;
     }
-};
 
-// Counts the queued calls of slots that reach an object.
-class TQueuedCallCounter : public QObject {
-public:
-    explicit TQueuedCallCounter(QObject* object) { object->installEventFilter(this); }
-    int Calls = 0;
-
-protected:
-    bool eventFilter(QObject*, QEvent* event) override
-    {
-        if (event->type() == QEvent::MetaCall)
-            ++Calls;
-        return false;
-    }
+private:
+    QEvent::Type Type;
 };
 
 } // namespace
@@ -288,18 +276,18 @@ private Q_SLOTS:
         QScrollBar* bar = grid.verticalScrollBar();
         grid.SetRowCount(2);
         QTRY_VERIFY(!bar->isVisible());
-        TQueuedCallCounter queued(&grid);
+        TEventCounter queued(&grid, QEvent::MetaCall);
 
         grid.SetRowCount(400);
         QTRY_VERIFY(bar->isVisible());
-        QVERIFY(queued.Calls > 0);
-        queued.Calls = 0;
+        QVERIFY(queued.Count > 0);
+        queued.Count = 0;
         for (int rows = 401; rows <= 600; ++rows) {
             grid.SetRowCount(rows);
             QCoreApplication::processEvents();
             QCOMPARE(bar->maximum(), rows - grid.VisibleRowCount() - grid.FixedRows());
         }
-        QCOMPARE(queued.Calls, 0);
+        QCOMPARE(queued.Count, 0);
         QVERIFY(bar->isVisible());
 
         // Shrinking from a scrolled place: the view and the bar's value follow the smaller range.
@@ -324,7 +312,7 @@ private Q_SLOTS:
         grid.SetRowCount(100'000);
         QTRY_VERIFY(bar->isVisible() && bar->maximum() > 90'000);
         QCoreApplication::processEvents();
-        TPaintCounter barPaints(bar);
+        TEventCounter barPaints(bar, QEvent::Paint);
 
         // A long list growing at the top of its view: the handle, at its smallest, stays.
         for (int rows = 100'001; rows <= 100'200; ++rows) {
@@ -332,7 +320,7 @@ private Q_SLOTS:
             QCoreApplication::processEvents();
         }
         QCOMPARE(bar->maximum() - bar->minimum() + grid.VisibleRowCount() + grid.FixedRows(), 100'200);
-        QCOMPARE(barPaints.Paints, 0);
+        QCOMPARE(barPaints.Count, 0);
         // What it shows is what a bar set up for the final range at once shows.
         QWidget otherOwner;
         otherOwner.resize(f.Owner.size());
@@ -346,15 +334,15 @@ private Q_SLOTS:
         QCOMPARE(bar->grab().toImage(), other.verticalScrollBar()->grab().toImage());
 
         // Changes that move or resize the handle, or reach an end, are painted.
-        barPaints.Paints = 0;
+        barPaints.Count = 0;
         grid.SetTopRow(50'000);
-        QTRY_VERIFY(barPaints.Paints > 0);
-        barPaints.Paints = 0;
+        QTRY_VERIFY(barPaints.Count > 0);
+        barPaints.Count = 0;
         grid.SetRowCount(300);
-        QTRY_VERIFY(barPaints.Paints > 0);
-        barPaints.Paints = 0;
+        QTRY_VERIFY(barPaints.Count > 0);
+        barPaints.Count = 0;
         grid.SetTopRow(1);
-        QTRY_VERIFY(barPaints.Paints > 0);
+        QTRY_VERIFY(barPaints.Count > 0);
     }
 };
 
