@@ -14,6 +14,7 @@
 #include "support/DemoServer.h"
 #include "support/HostileServer.h"
 #include "support/ProxyFixtures.h"
+#include "support/UnknownHost.h"
 
 #include <QDir>
 #include <QFile>
@@ -24,6 +25,7 @@
 #include <memory>
 
 namespace {
+
 
 constexpr qsizetype MiB = 1024 * 1024;
 // What the conversation may hold for received bytes when no large frame is under way: two
@@ -149,7 +151,7 @@ void TestFaults::initTestCase()
 {
     ReportException(EVeskError(QStringLiteral("warming up")), QStringLiteral("tst_faults"));
     bool looked = false;
-    QHostInfo::lookupHost(QStringLiteral("no-such-host.invalid"), this, [&](const QHostInfo&) { looked = true; });
+    QHostInfo::lookupHost(QString::fromLatin1(UnknownHost), this, [&](const QHostInfo&) { looked = true; });
     QVERIFY(QTest::qWaitFor([&] { return looked; }, 10000));
     QTest::qWait(300);
     Settle();
@@ -285,7 +287,7 @@ void TestFaults::FailedConnectsRetriedEveryTick_data()
     QTest::addColumn<QByteArray>("address");
     QTest::addColumn<QByteArray>("reason");
     QTest::newRow("refused") << "127.0.0.1:" + QByteArray::number(ClosedPort()) << QByteArray("Error in server connection.");
-    QTest::newRow("name not found") << QByteArray("no-such-host.invalid:9339") << QByteArray("DNS error");
+    QTest::newRow("name not found") << QByteArray(UnknownHost) + ":9339" << QByteArray("DNS error");
 }
 
 void TestFaults::FailedConnectsRetriedEveryTick()

@@ -6,6 +6,7 @@
 #include "Platform/AsyncSocket.h"
 #include "Platform/VeskError.h"
 #include "Shared/SocketServerConnections.h"
+#include "support/UnknownHost.h"
 
 #include <QHostAddress>
 #include <QTcpServer>
@@ -214,7 +215,7 @@ void TstSocketConnection::unresolvableNameSaysDnsError()
 {
     TEvents events;
     {
-        TSocketServerConnection c("no-such-host.invalid", "9339");
+        TSocketServerConnection c(UnknownHost, "9339");
         events.Hook(c);
         // The lookup does not block: the attempt starts and fails later.
         QVERIFY(c.Connect());
@@ -289,7 +290,7 @@ void TstSocketConnection::socksSettingsNeedAllThreeAndUserCodeTurnsOnAuthenticat
 void TstSocketConnection::socketCloseWhileConnectingReportsBothEvents()
 {
     TAsyncSocket s;
-    s.Addr = "no-such-host.invalid";
+    s.Addr = UnknownHost;
     s.Port = "80";
     QList<int> connected, closed;
     s.OnSessionConnected = [&](int e) { connected << e; };

@@ -11,6 +11,7 @@
 #include "Shared/TalkWithServer.h"
 #include "Shared/ZLibStreams.h"
 #include "support/DemoServer.h"
+#include "support/UnknownHost.h"
 
 #include <QHostAddress>
 #include <QPlainTextEdit>
@@ -512,7 +513,7 @@ void TstTalkWithServer::connectionFailuresGiveTheirReasons()
     {
         // A name that cannot be looked up.
         TTalkWithServer talk;
-        talk.ServerAddress = "no-such-host.invalid:9339";
+        talk.ServerAddress = QByteArray(UnknownHost) + ":9339";
         talk.Connect();
         QTRY_COMPARE(talk.GetState(), TTalkWithServer::Closed);
         QCOMPARE(talk.GetDisconnectReason(), QByteArray("DNS error"));
