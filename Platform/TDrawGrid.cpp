@@ -396,6 +396,9 @@ void TDrawGrid::RequestPaint(const QRect* area)
     // end lands here until the paint, and asking again costs as much as the rest of a row.
     if (UpdateAllAsked)
         return;
+    // A hidden grid is painted whole when it is shown: nothing to ask, no clock to read.
+    if (!viewport()->isVisible())
+        return;
     if (!FrameTimer.isActive()) {
         const qint64 since = Clock().MonotonicMs() - LastPaintMs;
         // A negative span means another clock was installed since the last paint; nothing is
