@@ -3,13 +3,15 @@
 #include "Platform/Clock.h"
 #include "Shared/ByteSlices.h"
 #include "Shared/StringStringHashtables.h"
+#include "Shared/UrlEncode.h"
 
 #include <array>
 #include <cstring>
 
 namespace {
 // A number field whose absence means 0 rather than "not known".
-double GetNumberOrZero(const tHashTable& fields, QByteArrayView key)
+template <class TFields>
+double GetNumberOrZero(const TFields& fields, QByteArrayView key)
 {
     const double value = GetNumber(fields, key);
     return std::isnan(value) ? 0 : value;
@@ -94,12 +96,18 @@ QByteArray AlertFieldList(const QByteArray& body)
     return end < 0 ? body.mid(start) : body.mid(start, end - start);
 }
 
-QByteArray GetText(const tHashTable& fields, QByteArrayView key)
+namespace {
+QByteArray TextOf(QByteArrayView value)
 {
-    const QByteArrayView value = fields.GetView(key);
     if (value.isNull())
         return QByteArray(); // absent
     return SharedText(value);
+}
+} // namespace
+
+QByteArray GetText(const tHashTable& fields, QByteArrayView key)
+{
+    return TextOf(fields.GetView(key));
 }
 
 double GetNumber(const tHashTable& fields, QByteArrayView key)
@@ -112,7 +120,48 @@ qint32 GetWhole(const tHashTable& fields, QByteArrayView key)
     return WholeNumber(InPlace(fields.GetView(key)), 0);
 }
 
-TQuickStrikeEntry ReadQuickStrikeEntry(const tHashTable& fields, QByteArrayView extraColumnKey)
+QByteArray GetText(const TFormPick& fields, QByteArrayView key)
+{
+    return TextOf(fields.GetView(key));
+}
+
+double GetNumber(const TFormPick& fields, QByteArrayView key)
+{
+    return FieldToNumber(InPlace(fields.GetView(key)));
+}
+
+qint32 GetWhole(const TFormPick& fields, QByteArrayView key)
+{
+    return WholeNumber(InPlace(fields.GetView(key)), 0);
+}
+
+std::vector<QByteArray> QuickStrikeKeys(const QByteArray& extraColumnKey)
+{
+    return {"symbol", "last", "prev_close", extraColumnKey, "time"};
+}
+
+std::vector<QByteArray> BollingerKeys()
+{
+    return {"action", "symbol", "last", "prev_close", "dist_from_bb"};
+}
+
+std::vector<QByteArray> SimpleListKeys()
+{
+    return {"symbol", "last", "change"};
+}
+
+std::vector<QByteArray> RookKeys()
+{
+    return {"time", "symbol", "change", "bb", "volume", "count", "rank", "rv"};
+}
+
+std::vector<QByteArray> TamberKeys()
+{
+    return {"time", "symbol", "last", "volume", "count", "prev_close"};
+}
+
+template <class TFields>
+TQuickStrikeEntry ReadQuickStrikeEntry(const TFields& fields, QByteArrayView extraColumnKey)
 {
     TQuickStrikeEntry entry;
     entry.Symbol = GetText(fields, "symbol");
@@ -123,7 +172,8 @@ TQuickStrikeEntry ReadQuickStrikeEntry(const tHashTable& fields, QByteArrayView 
     return entry;
 }
 
-TBollingerEntry ReadBollingerEntry(const tHashTable& fields)
+template <class TFields>
+TBollingerEntry ReadBollingerEntry(const TFields& fields)
 {
     TBollingerEntry entry;
     entry.Symbol = GetText(fields, "symbol");
@@ -136,7 +186,8 @@ TBollingerEntry ReadBollingerEntry(const tHashTable& fields)
     return entry;
 }
 
-TPointsTopListEntry ReadSimpleListEntry(const tHashTable& fields)
+template <class TFields>
+TPointsTopListEntry ReadSimpleListEntry(const TFields& fields)
 {
     TPointsTopListEntry entry;
     entry.Symbol = GetText(fields, "symbol");
@@ -146,7 +197,8 @@ TPointsTopListEntry ReadSimpleListEntry(const tHashTable& fields)
     return entry;
 }
 
-TRookEntry ReadRookEntry(const tHashTable& fields)
+template <class TFields>
+TRookEntry ReadRookEntry(const TFields& fields)
 {
     TRookEntry entry;
     entry.Time = GetText(fields, "time");
@@ -160,7 +212,8 @@ TRookEntry ReadRookEntry(const tHashTable& fields)
     return entry;
 }
 
-TTamberEntry ReadTamberEntry(const tHashTable& fields)
+template <class TFields>
+TTamberEntry ReadTamberEntry(const TFields& fields)
 {
     TTamberEntry entry;
     entry.Time = GetText(fields, "time");
@@ -176,16 +229,61 @@ TTamberEntry ReadTamberEntry(const tHashTable& fields)
     return entry;
 }
 
-std::vector<TPointsTopListEntry> ReadPointsTopList(const tHashTable& fields)
+// Each single-row reader, for both sources of fields.
+#define VESK_SINGLE_ROW_READERS(TFields)                                                         \
+    template TQuickStrikeEntry ReadQuickStrikeEntry(const TFields&, QByteArrayView);            \
+    template TBollingerEntry ReadBollingerEntry(const TFields&);                                \
+    template TPointsTopListEntry ReadSimpleListEntry(const TFields&);                           \
+    template TRookEntry ReadRookEntry(const TFields&);                                          \
+    template TTamberEntry ReadTamberEntry(const TFields&);
+VESK_SINGLE_ROW_READERS(tHashTable)
+VESK_SINGLE_ROW_READERS(TFormPick)
+#undef VESK_SINGLE_ROW_READERS
+
+namespace {
+// The numbered lists' columns, in the order of their names below.
+enum TPointsColumn { pcSymbol, pcLast, pcChange, pcPercentVol, PointsColumns };
+enum TWexColumn {
+    wcSymbol, wcPriceSpike, wcVolRate, wcTodaysRange, wcOpeningRange, wcStrength, wcUpTrend, wcNearHigh,
+    wcNearLow, wcNewHigh, wcNewLow, wcLast, wcChange, wcVolume, wcCount, WexColumns
+};
+const char* const PointsNames[PointsColumns] = {"symbol", "last", "change", "percent_vol"};
+const char* const WexNames[WexColumns] = {
+    "symbol",   "price_spike", "vol_rate", "todays_range", "opening_range", "strength", "up_trend", "near_high",
+    "near_low", "new_high",    "new_low",  "last",         "change",        "volume",   "count"};
+
+// A table's numbered keys, read a row at a time, as a pick reads them.
+template <int Columns>
+class TTableRows {
+public:
+    TTableRows(const tHashTable& table, const char* const (&names)[Columns]) : Table(table), Names(names) {}
+    // No bound but the list's own stop rule, which every list reaches at the first row
+    // without a symbol.
+    qsizetype Rows() const { return std::numeric_limits<int>::max(); }
+    void ReadRow(qsizetype row, QByteArrayView* values) const
+    {
+        for (int c = 0; c < Columns; ++c)
+            values[c] = Table.GetView(Numbered(Names[c], int(row)));
+    }
+
+private:
+    const tHashTable& Table;
+    const char* const (&Names)[Columns];
+};
+
+template <class TRows>
+std::vector<TPointsTopListEntry> ReadPointsRows(const TRows& rows)
 {
     std::vector<TPointsTopListEntry> list;
     list.reserve(32); // a usual list in one allocation
-    for (int i = 0;; ++i) {
+    for (qsizetype i = 0; i < rows.Rows(); ++i) {
+        QByteArrayView v[PointsColumns];
+        rows.ReadRow(i, v);
         TPointsTopListEntry entry;
-        entry.Symbol = GetText(fields, Numbered("symbol", i));
-        entry.Last = GetNumber(fields, Numbered("last", i));
-        entry.Change = GetNumber(fields, Numbered("change", i));
-        entry.PercentVol = GetNumber(fields, Numbered("percent_vol", i));
+        entry.Symbol = TextOf(v[pcSymbol]);
+        entry.Last = FieldToNumber(InPlace(v[pcLast]));
+        entry.Change = FieldToNumber(InPlace(v[pcChange]));
+        entry.PercentVol = FieldToNumber(InPlace(v[pcPercentVol]));
         if (entry.Symbol.isEmpty() || std::isnan(entry.Last) || std::isnan(entry.Change))
             break;
         list.push_back(std::move(entry));
@@ -193,30 +291,73 @@ std::vector<TPointsTopListEntry> ReadPointsTopList(const tHashTable& fields)
     return list;
 }
 
-TWexTopListEntries ReadWexTopList(const tHashTable& fields)
+template <class TRows>
+TWexTopListEntries ReadWexRows(const TRows& rows)
 {
     TWexTopListEntries list;
     list.reserve(55);
-    for (int i = 0;; ++i) {
+    for (qsizetype i = 0; i < rows.Rows(); ++i) {
+        QByteArrayView v[WexColumns];
+        rows.ReadRow(i, v);
         TWexTopListEntry entry;
-        entry.Symbol = GetText(fields, Numbered("symbol", i));
+        entry.Symbol = TextOf(v[wcSymbol]);
         if (entry.Symbol.isEmpty())
             break;
-        entry.PriceSpike = GetNumber(fields, Numbered("price_spike", i));
-        entry.VolRate = GetNumber(fields, Numbered("vol_rate", i));
-        entry.TodaysRange = GetNumber(fields, Numbered("todays_range", i));
-        entry.OpeningRange = GetNumber(fields, Numbered("opening_range", i));
-        entry.Strength = GetNumber(fields, Numbered("strength", i));
-        entry.UpTrend = GetNumber(fields, Numbered("up_trend", i));
-        entry.NearHigh = GetNumber(fields, Numbered("near_high", i));
-        entry.NearLow = GetNumber(fields, Numbered("near_low", i));
-        entry.NewHigh = GetNumber(fields, Numbered("new_high", i));
-        entry.NewLow = GetNumber(fields, Numbered("new_low", i));
-        entry.Last = GetNumber(fields, Numbered("last", i));
-        entry.Change = GetNumber(fields, Numbered("change", i));
-        entry.Volume = GetWhole(fields, Numbered("volume", i));
-        entry.Count = GetWhole(fields, Numbered("count", i));
+        const auto number = [&v](TWexColumn c) { return FieldToNumber(InPlace(v[c])); };
+        entry.PriceSpike = number(wcPriceSpike);
+        entry.VolRate = number(wcVolRate);
+        entry.TodaysRange = number(wcTodaysRange);
+        entry.OpeningRange = number(wcOpeningRange);
+        entry.Strength = number(wcStrength);
+        entry.UpTrend = number(wcUpTrend);
+        entry.NearHigh = number(wcNearHigh);
+        entry.NearLow = number(wcNearLow);
+        entry.NewHigh = number(wcNewHigh);
+        entry.NewLow = number(wcNewLow);
+        entry.Last = number(wcLast);
+        entry.Change = number(wcChange);
+        entry.Volume = WholeNumber(InPlace(v[wcVolume]), 0);
+        entry.Count = WholeNumber(InPlace(v[wcCount]), 0);
         list.push_back(std::move(entry));
     }
     return list; // the order copies it into room it keeps, so it is not shrunk here
+}
+
+template <int Columns>
+std::vector<QByteArray> ColumnList(const char* const (&names)[Columns])
+{
+    return std::vector<QByteArray>(std::begin(names), std::end(names));
+}
+} // namespace
+
+std::vector<QByteArray> PointsTopListColumns()
+{
+    return ColumnList(PointsNames);
+}
+
+std::vector<QByteArray> WexTopListColumns()
+{
+    return ColumnList(WexNames);
+}
+
+std::vector<TPointsTopListEntry> ReadPointsTopList(const tHashTable& fields)
+{
+    return ReadPointsRows(TTableRows<PointsColumns>(fields, PointsNames));
+}
+
+std::vector<TPointsTopListEntry> ReadPointsTopList(const TNumberedFormPick& fields)
+{
+    VESK_ASSERT(fields.ColumnCount() == PointsColumns);
+    return ReadPointsRows(fields);
+}
+
+TWexTopListEntries ReadWexTopList(const tHashTable& fields)
+{
+    return ReadWexRows(TTableRows<WexColumns>(fields, WexNames));
+}
+
+TWexTopListEntries ReadWexTopList(const TNumberedFormPick& fields)
+{
+    VESK_ASSERT(fields.ColumnCount() == WexColumns);
+    return ReadWexRows(fields);
 }

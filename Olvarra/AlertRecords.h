@@ -13,6 +13,8 @@
 #include <vector>
 
 class tHashTable;
+class TFormPick;
+class TNumberedFormPick;
 
 constexpr double NaN = std::numeric_limits<double>::quiet_NaN();
 
@@ -21,12 +23,15 @@ constexpr double NaN = std::numeric_limits<double>::quiet_NaN();
 QByteArray AlertCategory(const QByteArray& body);
 QByteArray AlertFieldList(const QByteArray& body);
 
-// Reads fields from one message's table. Texts are strings of their own (short ones shared
-// with earlier equal texts, so a symbol seen before costs no allocation); numbers are read
-// in place.
+// Reads fields from one message's table, or from the pick of the keys a reader reads (the
+// same values). Texts are strings of their own (short ones shared with earlier equal texts,
+// so a symbol seen before costs no allocation); numbers are read in place.
 QByteArray GetText(const tHashTable& fields, QByteArrayView key);
 double GetNumber(const tHashTable& fields, QByteArrayView key);         // NaN default
 qint32 GetWhole(const tHashTable& fields, QByteArrayView key);          // 0 default
+QByteArray GetText(const TFormPick& fields, QByteArrayView key);
+double GetNumber(const TFormPick& fields, QByteArrayView key);
+qint32 GetWhole(const TFormPick& fields, QByteArrayView key);
 
 struct TQuickStrikeEntry {
     QByteArray Symbol;
@@ -99,13 +104,33 @@ using TRookEntries = TRowList<TRookEntry>;
 using TTamberEntries = TRowList<TTamberEntry>;
 using TWexTopListEntries = std::vector<TWexTopListEntry>;
 
-// Single-row records from the un-numbered keys.
-TQuickStrikeEntry ReadQuickStrikeEntry(const tHashTable& fields, QByteArrayView extraColumnKey);
-TBollingerEntry ReadBollingerEntry(const tHashTable& fields); // Received = now
-TPointsTopListEntry ReadSimpleListEntry(const tHashTable& fields); // PercentVol 0
-TRookEntry ReadRookEntry(const tHashTable& fields);
-TTamberEntry ReadTamberEntry(const tHashTable& fields);
+// Single-row records from the un-numbered keys, out of a table (tHashTable) or a pick
+// (TFormPick) made with the reader's keys below.
+template <class TFields>
+TQuickStrikeEntry ReadQuickStrikeEntry(const TFields& fields, QByteArrayView extraColumnKey);
+template <class TFields>
+TBollingerEntry ReadBollingerEntry(const TFields& fields); // Received = now
+template <class TFields>
+TPointsTopListEntry ReadSimpleListEntry(const TFields& fields); // PercentVol 0
+template <class TFields>
+TRookEntry ReadRookEntry(const TFields& fields);
+template <class TFields>
+TTamberEntry ReadTamberEntry(const TFields& fields);
 
-// Numbered lists: symbol0, last0, ... read until the list's stop rule.
+// The keys each single-row reader reads.
+std::vector<QByteArray> QuickStrikeKeys(const QByteArray& extraColumnKey);
+std::vector<QByteArray> BollingerKeys(); // with "action", which the Bollinger kind reads too
+std::vector<QByteArray> SimpleListKeys();
+std::vector<QByteArray> RookKeys();
+std::vector<QByteArray> TamberKeys();
+
+// Numbered lists: symbol0, last0, ... read until the list's stop rule, out of a table or a
+// pick made with the list's columns below.
 std::vector<TPointsTopListEntry> ReadPointsTopList(const tHashTable& fields);
+std::vector<TPointsTopListEntry> ReadPointsTopList(const TNumberedFormPick& fields);
 TWexTopListEntries ReadWexTopList(const tHashTable& fields);
+TWexTopListEntries ReadWexTopList(const TNumberedFormPick& fields);
+
+// The numbered keys of each list without their numbers, "symbol" first.
+std::vector<QByteArray> PointsTopListColumns();
+std::vector<QByteArray> WexTopListColumns();

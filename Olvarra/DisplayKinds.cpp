@@ -11,8 +11,8 @@
 #include "Olvarra/SymbolOnlyGrid.h"
 #include "Olvarra/TamberGrid.h"
 #include "Olvarra/WexGridFull.h"
+#include "Platform/VeskError.h"
 #include "Shared/ByteSlices.h"
-#include "Shared/StringStringHashtables.h"
 #include "Shared/UrlEncode.h"
 
 #include <optional>
@@ -47,15 +47,18 @@ public:
     using typename TDisplayKind::TMenu;
 
     // cap 0: every row kept. Clearable kinds have the Clear menu.
-    TNewestFirstKind(QWidget* owner, qsizetype cap, bool clearable)
-        : TKindWithGrid<TGrid>(owner), Rows(cap), Clearable(clearable) {}
+    TNewestFirstKind(QWidget* owner, qsizetype cap, bool clearable, std::vector<QByteArray> keys)
+        : TKindWithGrid<TGrid>(owner), Rows(cap), Clearable(clearable)
+    {
+        this->ReadsOnly(std::move(keys));
+    }
 
     void LoadSettings(const TConfigFile& config, const QByteArray& section, TColor color) override
     {
         GridWidget->SetTextColor(color);
     }
 
-    void HandleFields(const tHashTable& fields) override
+    void HandlePicked(const TFormPick& fields) override
     {
         std::optional<TEntry> row = ReadRow(fields);
         if (!row)
@@ -76,7 +79,7 @@ public:
 
 protected:
     // The row of one alert; none: the alert is dropped.
-    virtual std::optional<TEntry> ReadRow(const tHashTable& fields) const = 0;
+    virtual std::optional<TEntry> ReadRow(const TFormPick& fields) const = 0;
 
 private:
     TFrontInsertList<TEntry> Rows;
@@ -85,19 +88,21 @@ private:
 
 class TQuickStrikeKind : public TNewestFirstKind<TQuickStrikeGrid, TQuickStrikeEntry> {
 public:
-    explicit TQuickStrikeKind(QWidget* owner) : TNewestFirstKind(owner, RowCap, true) {}
+    explicit TQuickStrikeKind(QWidget* owner)
+        : TNewestFirstKind(owner, RowCap, true, QuickStrikeKeys(DefaultExtraColumnKey)) {}
 
     void LoadSettings(const TConfigFile& config, const QByteArray& section, TColor color) override
     {
         GridWidget->SetExtraColumnTitle(config.ReadString(section, "extra_column_visible_name"));
         GridWidget->SetExtraColumnFormat(config.ReadString(section, "extra_column_format"));
         ExtraKey = config.ReadString(section, "extra_column_internal_name", DefaultExtraColumnKey);
+        ReadsOnly(QuickStrikeKeys(ExtraKey));
         GridWidget->SetTextColor(color);
     }
     const QByteArray& ExtraColumnKey() const override { return ExtraKey; }
 
 protected:
-    std::optional<TQuickStrikeEntry> ReadRow(const tHashTable& fields) const override
+    std::optional<TQuickStrikeEntry> ReadRow(const TFormPick& fields) const override
     {
         if (QuickStrikeExcludeList().Contains(GetText(fields, "symbol")))
             return std::nullopt;
@@ -111,55 +116,58 @@ private:
 // The symbol wall: QuickStrike rows without the exclusion list, always "sma_divergence".
 class TSymbolOnlyKind : public TNewestFirstKind<TSymbolOnlyGrid, TQuickStrikeEntry> {
 public:
-    explicit TSymbolOnlyKind(QWidget* owner) : TNewestFirstKind(owner, RowCap, true) {}
+    explicit TSymbolOnlyKind(QWidget* owner)
+        : TNewestFirstKind(owner, RowCap, true, QuickStrikeKeys(DefaultExtraColumnKey)) {}
 
 protected:
-    std::optional<TQuickStrikeEntry> ReadRow(const tHashTable& fields) const override
+    std::optional<TQuickStrikeEntry> ReadRow(const TFormPick& fields) const override
     {
         return ReadQuickStrikeEntry(fields, DefaultExtraColumnKey);
     }
 };
 
 // The newest-first kinds whose row comes from one reader alone.
-template <class TGrid, class TEntry, TEntry (*Read)(const tHashTable&)>
+template <class TGrid, class TEntry, TEntry (*Read)(const TFormPick&), std::vector<QByteArray> (*Keys)()>
 class TPlainNewestFirstKind : public TNewestFirstKind<TGrid, TEntry> {
 public:
-    using TNewestFirstKind<TGrid, TEntry>::TNewestFirstKind;
+    TPlainNewestFirstKind(QWidget* owner, qsizetype cap, bool clearable)
+        : TNewestFirstKind<TGrid, TEntry>(owner, cap, clearable, Keys()) {}
 
 protected:
-    std::optional<TEntry> ReadRow(const tHashTable& fields) const override { return Read(fields); }
+    std::optional<TEntry> ReadRow(const TFormPick& fields) const override { return Read(fields); }
 };
 
-using TSimpleListKind = TPlainNewestFirstKind<TPointsTopListGrid, TPointsTopListEntry, ReadSimpleListEntry>;
-using TRookKind = TPlainNewestFirstKind<TRookGrid, TRookEntry, ReadRookEntry>;
-using TTamberKind = TPlainNewestFirstKind<TTamberGrid, TTamberEntry, ReadTamberEntry>;
+using TSimpleListKind = TPlainNewestFirstKind<TPointsTopListGrid, TPointsTopListEntry, ReadSimpleListEntry<TFormPick>,
+                                              SimpleListKeys>;
+using TRookKind = TPlainNewestFirstKind<TRookGrid, TRookEntry, ReadRookEntry<TFormPick>, RookKeys>;
+using TTamberKind = TPlainNewestFirstKind<TTamberGrid, TTamberEntry, ReadTamberEntry<TFormPick>, TamberKeys>;
 
 // The ranked list: every alert replaces it whole.
 class TPointsListKind : public TKindWithGrid<TPointsTopListGrid> {
 public:
-    using TKindWithGrid::TKindWithGrid;
+    explicit TPointsListKind(QWidget* owner) : TKindWithGrid(owner) { ReadsRowsOf(PointsTopListColumns()); }
     void LoadSettings(const TConfigFile& config, const QByteArray& section, TColor color) override
     {
         GridWidget->SetTextColor(color);
         if (config.ReadFlag(section, "volume"))
             GridWidget->ShowVolumeColumn();
     }
-    void HandleFields(const tHashTable& fields) override
+    void HandleRows(const TNumberedFormPick& rows) override
     {
-        GridWidget->SetEntries(TPointsTopListEntries::FromVector(ReadPointsTopList(fields)));
+        GridWidget->SetEntries(TPointsTopListEntries::FromVector(ReadPointsTopList(rows)));
     }
 };
 
 // The full top list: the grid decides when a list is shown.
 class TTopListKind : public TKindWithGrid<TWexTopListFullGrid> {
 public:
-    using TKindWithGrid::TKindWithGrid;
+    explicit TTopListKind(QWidget* owner) : TKindWithGrid(owner) { ReadsRowsOf(WexTopListColumns()); }
     void LoadSettings(const TConfigFile& config, const QByteArray& section, TColor) override
     {
         GridWidget->SetColumns(config.ReadString(section, "columns"));
         GridWidget->SetIgnoreSortTimer(config.ReadFlag(section, "ignore_sort_timer"));
     }
-    void HandleFields(const tHashTable& fields) override { GridWidget->SetEntries(ReadWexTopList(fields)); }
+    void HandleRows(const TNumberedFormPick& rows) override { GridWidget->SetEntries(ReadWexTopList(rows)); }
     void Tick(qint64) override { GridWidget->SortTimerTick(); }
     TMenu Menu() const override { return kmTopList; }
     TWexTopListFullGrid* TopListGrid() const override { return GridWidget; }
@@ -168,14 +176,14 @@ public:
 // The live set of symbols, ordered by distance from the band.
 class TBollingerKind : public TKindWithGrid<TBollingerGrid> {
 public:
-    using TKindWithGrid::TKindWithGrid;
+    explicit TBollingerKind(QWidget* owner) : TKindWithGrid(owner) { ReadsOnly(BollingerKeys()); }
     void LoadSettings(const TConfigFile& config, const QByteArray& section, TColor) override
     {
         const QByteArray extra = config.ReadString(section, "extra");
         if (!extra.isEmpty())
             GridWidget->SetExtraColumnTitle(extra);
     }
-    void HandleFields(const tHashTable& fields) override
+    void HandlePicked(const TFormPick& fields) override
     {
         const QByteArray action = GetText(fields, "action");
         const TBollingerEntry entry = ReadBollingerEntry(fields);
@@ -229,27 +237,63 @@ void TDisplayKind::HandleBody(const QByteArray& body, const QByteArray& category
         const qsizetype length = (end < 0 ? body.size() : end) - start;
         fieldList = QByteArray::fromRawData(body.constData() + start, length);
     }
-    if (FieldsInUse) {
-        // Reached again from inside HandleFields (an event loop run by outside code): the
-        // shared table is busy, so this alert gets one of its own.
-        tHashTable fields;
-        ParseForm(fieldList, fields);
-        HandleFields(fields);
+    if (Picked)
+        Read(fieldList, *Picked);
+    else if (Rows)
+        Read(fieldList, *Rows);
+    else
+        VESK_ASSERT_MSG(false, "a kind must say what it reads");
+}
+
+template <class TPick>
+void TDisplayKind::Read(const QByteArray& fieldList, TPick& pick)
+{
+    if (InUse) {
+        // Reached again from inside a handler (an event loop run by outside code): the
+        // kind's own pick is busy, so this alert gets one of its own.
+        TPick own(pick.Keys());
+        own.Parse(fieldList);
+        Handle(own);
         return;
     }
-    // Emptied on the way out, exceptions included: the table must not keep views into a body
-    // that is about to go.
+    // Emptied on the way out, exceptions included: nothing may keep views into a body that
+    // is about to go.
     struct TEmptyAfter {
         TDisplayKind& Kind;
+        TPick& Pick;
         ~TEmptyAfter()
         {
-            Kind.Fields.Clear();
-            Kind.FieldsInUse = false;
+            Pick.Clear();
+            Kind.InUse = false;
         }
-    } emptyAfter{*this};
-    FieldsInUse = true;
-    ParseForm(fieldList, Fields);
-    HandleFields(Fields);
+    } emptyAfter{*this, pick};
+    InUse = true;
+    pick.Parse(fieldList);
+    Handle(pick);
+}
+
+void TDisplayKind::ReadsOnly(std::vector<QByteArray> keys)
+{
+    VESK_ASSERT(!InUse);
+    Rows.reset();
+    Picked = std::make_unique<TFormPick>(std::move(keys));
+}
+
+void TDisplayKind::ReadsRowsOf(std::vector<QByteArray> columns)
+{
+    VESK_ASSERT(!InUse);
+    Picked.reset();
+    Rows = std::make_unique<TNumberedFormPick>(std::move(columns));
+}
+
+void TDisplayKind::HandlePicked(const TFormPick&)
+{
+    VESK_ASSERT_MSG(false, "this kind reads rows");
+}
+
+void TDisplayKind::HandleRows(const TNumberedFormPick&)
+{
+    VESK_ASSERT_MSG(false, "this kind reads single keys");
 }
 
 const QByteArray& TDisplayKind::ExtraColumnKey() const

@@ -7,7 +7,7 @@
 // MakeDisplayKind is the one place that chooses by kind.
 
 #include "Olvarra/AlertGridBase.h"
-#include "Shared/StringStringHashtables.h"
+#include "Shared/UrlEncode.h"
 
 #include <QByteArray>
 #include <QList>
@@ -41,7 +41,8 @@ public:
     virtual ~TDisplayKind() = default;
 
     // One alert body from the connection: ignored unless its first line is exactly the
-    // window's category; otherwise its field line goes to HandleFields.
+    // window's category; otherwise its field line is read in one pass, keeping only what the
+    // kind reads, and goes to HandlePicked or HandleRows.
     void HandleBody(const QByteArray& body, const QByteArray& category);
 
     // The kind's grid, a child of the window that made the kind.
@@ -49,8 +50,11 @@ public:
     // The kind's own keys of the window's section, read after the grid exists; color is the
     // window's "color" value, applied where the kind shows it.
     virtual void LoadSettings(const TConfigFile& config, const QByteArray& section, TColor color) = 0;
-    // The fields of one alert of the window's category.
-    virtual void HandleFields(const tHashTable& fields) = 0;
+    // The fields of one alert of the window's category: the keys the kind named with
+    // ReadsOnly, or the rows of the columns it named with ReadsRowsOf. Each value is what a
+    // table parsed from the whole field line would hold (ParseForm, tHashTable::Get).
+    virtual void HandlePicked(const TFormPick& fields);
+    virtual void HandleRows(const TNumberedFormPick& rows);
     // The window's one-second tick.
     virtual void Tick(qint64 nowMs) {}
     virtual TMenu Menu() const { return kmNone; }
@@ -64,12 +68,24 @@ public:
     // For tests: the Bollinger list; null for the other kinds.
     virtual const TBollingerList* BollingerList() const { return nullptr; }
 
+protected:
+    // What the kind reads of an alert, said once by each kind: a fixed handful of keys
+    // (HandlePicked), or numbered keys as rows (HandleRows). Building a table of every field
+    // and looking a few of them up cost more than the rest of an alert's reading.
+    void ReadsOnly(std::vector<QByteArray> keys);
+    void ReadsRowsOf(std::vector<QByteArray> columns);
+
 private:
-    // The fields of the alert being handled. One table per window, emptied after each alert
-    // but keeping its buckets and entry storage, so a steady stream parses without the table
-    // growing from nothing every time.
-    tHashTable Fields;
-    bool FieldsInUse = false;
+    template <class TPick>
+    void Read(const QByteArray& fieldList, TPick& pick);
+    void Handle(const TFormPick& fields) { HandlePicked(fields); }
+    void Handle(const TNumberedFormPick& rows) { HandleRows(rows); }
+
+    // The alert being handled, one of them for each window, emptied after each alert but
+    // keeping its storage, so a steady stream reads without allocating.
+    std::unique_ptr<TFormPick> Picked;
+    std::unique_ptr<TNumberedFormPick> Rows;
+    bool InUse = false;
 };
 
 // The kind's object with its grid, made a child of owner.

@@ -1,5 +1,6 @@
 #include "Shared/UrlEncode.h"
 
+#include "Platform/VeskError.h"
 #include "Shared/StringStringHashtables.h"
 
 #include <algorithm>
@@ -151,5 +152,240 @@ void ParseForm(const QByteArray& text, tHashTable& table)
             table.PutView(key, value);
         }
         start = item.End + 1;
+    }
+}
+
+// ---- TFormPick ----
+
+namespace {
+// Keys shorter than this are told apart by a bit of one word before any byte is compared.
+constexpr qsizetype MaskedKeyLength = 64;
+// Keys with "%" up to this long are decoded on the stack.
+constexpr qsizetype KeyOnStack = 192;
+
+// A key with "%" decoded into room (on the stack when short); the view is valid while both
+// live. Null when the key cannot be one of longest bytes or fewer once decoded: decoding
+// shortens a key to a third at most.
+QByteArrayView DecodedKey(const char* key, qsizetype length, qsizetype longest, char* onStack, QByteArray& room)
+{
+    if (length > 3 * longest)
+        return {};
+    char* out = onStack;
+    if (length > KeyOnStack) {
+        room.resize(length);
+        out = room.data();
+    }
+    return QByteArrayView(out, DecodeInto(key, length, out));
+}
+} // namespace
+
+void TFormPick::SetKeys(std::vector<QByteArray> keys)
+{
+    KeyTexts.clear();
+    for (QByteArray& key : keys)
+        if (std::find(KeyTexts.begin(), KeyTexts.end(), key) == KeyTexts.end())
+            KeyTexts.push_back(std::move(key));
+    Wanted.assign(KeyTexts.size(), TWanted());
+    LongestKey = 0;
+    LengthMask = 0;
+    for (size_t i = 0; i < KeyTexts.size(); ++i) {
+        const QByteArray& key = KeyTexts[i];
+        Wanted[i].First = key.isEmpty() ? '\0' : key[0];
+        Wanted[i].Length = key.size();
+        LongestKey = std::max(LongestKey, key.size());
+        if (key.size() < MaskedKeyLength)
+            LengthMask |= quint64(1) << key.size();
+    }
+}
+
+int TFormPick::IndexOf(QByteArrayView key) const
+{
+    const qsizetype n = key.size();
+    // Most keys of an alert are not wanted, and most of those differ in length from every
+    // wanted one: they cost a shift.
+    if (n < MaskedKeyLength ? !((LengthMask >> n) & 1) : n > LongestKey)
+        return -1;
+    for (size_t i = 0; i < Wanted.size(); ++i) {
+        const TWanted& w = Wanted[i];
+        if (w.Length == n && (n == 0 || (w.First == key[0] && memcmp(key.data(), KeyTexts[i].constData(), size_t(n)) == 0)))
+            return int(i);
+    }
+    return -1;
+}
+
+void TFormPick::Clear()
+{
+    for (TWanted& w : Wanted) {
+        w.Value = nullptr;
+        w.ValueLength = 0;
+        w.Percent = false;
+    }
+    Room.resize(0);
+}
+
+void TFormPick::Parse(const QByteArray& text)
+{
+    Clear();
+    const char* data = text.constData();
+    const qsizetype length = text.size();
+    qsizetype decodedBytes = 0;
+    qsizetype start = 0;
+    while (start < length) {
+        const TFormItem item = ScanItem(data, start, length);
+        // No "=" (also an empty item from "&&"): not a pair, skipped.
+        if (item.Equals >= 0) {
+            const char* key = data + start;
+            const qsizetype keyLength = item.Equals - start;
+            int k = -1;
+            if (!item.KeyPercent) {
+                k = IndexOf(QByteArrayView(key, keyLength));
+            } else {
+                char onStack[KeyOnStack];
+                const QByteArrayView decoded = DecodedKey(key, keyLength, LongestKey, onStack, KeyRoom);
+                if (!decoded.isNull())
+                    k = IndexOf(decoded);
+            }
+            if (k >= 0) {
+                // A later item of the same key replaces the value, as in the table.
+                TWanted& w = Wanted[size_t(k)];
+                decodedBytes -= w.Percent ? w.ValueLength : 0;
+                w.Value = data + item.Equals + 1;
+                w.ValueLength = item.End - item.Equals - 1;
+                w.Percent = item.ValuePercent;
+                decodedBytes += w.Percent ? w.ValueLength : 0;
+            }
+        }
+        start = item.End + 1;
+    }
+    if (decodedBytes == 0)
+        return;
+    // Only the values kept are decoded, into room sized once, so no view moves.
+    Room.resize(decodedBytes);
+    char* at = Room.data();
+    for (TWanted& w : Wanted) {
+        if (!w.Percent)
+            continue;
+        const qsizetype written = DecodeInto(w.Value, w.ValueLength, at);
+        w.Value = at;
+        w.ValueLength = written;
+        w.Percent = false;
+        at += written;
+    }
+}
+
+QByteArrayView TFormPick::GetView(QByteArrayView key) const
+{
+    const int k = IndexOf(key);
+    VESK_ASSERT(k >= 0);
+    const TWanted& w = Wanted[size_t(k)];
+    return QByteArrayView(w.Value, w.ValueLength);
+}
+
+// ---- TNumberedFormPick ----
+
+namespace {
+// Row numbers past this many digits could only be read after a billion rows.
+constexpr qsizetype MaxRowDigits = 9;
+} // namespace
+
+TNumberedFormPick::TNumberedFormPick(std::vector<QByteArray> columns) : Names(std::move(columns))
+{
+    for (const QByteArray& name : Names.Keys())
+        VESK_ASSERT(!name.isEmpty() && !(name.back() >= '0' && name.back() <= '9'));
+}
+
+void TNumberedFormPick::Clear()
+{
+    Cells.clear();
+    RowStart.clear();
+    Order.clear();
+    RowCount = 0;
+    Room.resize(0);
+}
+
+void TNumberedFormPick::Parse(const QByteArray& text)
+{
+    Clear();
+    const char* data = text.constData();
+    const qsizetype length = text.size();
+    qsizetype longest = 0;
+    for (const QByteArray& name : Names.Keys())
+        longest = std::max(longest, name.size());
+    longest += MaxRowDigits;
+    qsizetype decodedBytes = 0;
+    qsizetype firstColumnCells = 0;
+    qsizetype start = 0;
+    while (start < length) {
+        const TFormItem item = ScanItem(data, start, length);
+        if (item.Equals >= 0) {
+            char onStack[KeyOnStack];
+            QByteArrayView key(data + start, item.Equals - start);
+            if (item.KeyPercent)
+                key = DecodedKey(key.data(), key.size(), longest, onStack, KeyRoom);
+            // The number: the digits at the key's end, as a row's number is written (no
+            // leading zero but in "0" itself).
+            qsizetype digits = 0;
+            while (digits < key.size() && key[key.size() - 1 - digits] >= '0' && key[key.size() - 1 - digits] <= '9')
+                ++digits;
+            const char* number = key.data() + key.size() - digits;
+            if (digits > 0 && digits <= MaxRowDigits && (digits == 1 || number[0] != '0')) {
+                const int column = Names.IndexOf(key.first(key.size() - digits));
+                if (column >= 0) {
+                    qsizetype row = 0;
+                    for (qsizetype d = 0; d < digits; ++d)
+                        row = row * 10 + (number[d] - '0');
+                    Cells.push_back({row, column, data + item.Equals + 1, item.End - item.Equals - 1, item.ValuePercent});
+                    decodedBytes += item.ValuePercent ? Cells.back().Length : 0;
+                    firstColumnCells += column == 0;
+                }
+            }
+        }
+        start = item.End + 1;
+    }
+    if (Cells.empty())
+        return;
+    // The rows: while column 0 is there and not empty, as its last item says. Each such row
+    // has a cell of its own, so there are no more rows than cells of column 0.
+    std::vector<char> hasFirst(size_t(firstColumnCells) + 1, 0);
+    for (const TCell& cell : Cells)
+        if (cell.Column == 0 && cell.Row < firstColumnCells)
+            hasFirst[size_t(cell.Row)] = cell.Length > 0; // a text with "%" never decodes to nothing
+    while (hasFirst[size_t(RowCount)])
+        ++RowCount;
+    // Each row's cells in the form's order, so that a later item of a key wins.
+    RowStart.assign(size_t(RowCount) + 1, 0);
+    for (const TCell& cell : Cells)
+        if (cell.Row < RowCount)
+            ++RowStart[size_t(cell.Row) + 1];
+    for (qsizetype i = 0; i < RowCount; ++i)
+        RowStart[size_t(i) + 1] += RowStart[size_t(i)];
+    Order.resize(size_t(RowStart.back()));
+    std::vector<qsizetype> next(RowStart.begin(), RowStart.end() - 1);
+    for (qsizetype c = 0; c < qsizetype(Cells.size()); ++c)
+        if (Cells[size_t(c)].Row < RowCount)
+            Order[size_t(next[size_t(Cells[size_t(c)].Row)]++)] = c;
+    if (decodedBytes == 0)
+        return;
+    Room.resize(decodedBytes);
+    char* at = Room.data();
+    for (TCell& cell : Cells) {
+        if (!cell.Percent || cell.Row >= RowCount)
+            continue;
+        const qsizetype written = DecodeInto(cell.Value, cell.Length, at);
+        cell.Value = at;
+        cell.Length = written;
+        cell.Percent = false;
+        at += written;
+    }
+}
+
+void TNumberedFormPick::ReadRow(qsizetype row, QByteArrayView* values) const
+{
+    VESK_ASSERT(row >= 0 && row < RowCount);
+    for (int c = 0; c < ColumnCount(); ++c)
+        values[c] = QByteArrayView();
+    for (qsizetype k = RowStart[size_t(row)]; k < RowStart[size_t(row) + 1]; ++k) {
+        const TCell& cell = Cells[size_t(Order[size_t(k)])];
+        values[cell.Column] = QByteArrayView(cell.Value, cell.Length);
     }
 }

@@ -55,6 +55,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     }
     Check(walked == table.Count());
 
+    // The one-pass pick of a few keys (some in the form, some not) holds what the table holds.
+    std::vector<QByteArray> keys = {"absent", "symbol", ""};
+    for (const auto& [key, value] : reference)
+        if (keys.size() < 12)
+            keys.push_back(key);
+    TFormPick pick(keys);
+    pick.Parse(text);
+    for (const QByteArray& key : pick.Keys()) {
+        Check(pick.GetView(key) == table.GetView(key));
+        Check(pick.GetView(key).isNull() == !reference.count(key));
+    }
+
     for (const QByteArray& line : SplitLines(text)) {
         Check(!line.contains('\r') && !line.contains('\n') && !line.contains('\0'));
     }

@@ -14,6 +14,60 @@ bool Same(double a, double b) { return (std::isnan(a) && std::isnan(b)) || a == 
 double NumberOf(const tHashTable& fields, const QByteArray& key) { return FieldToNumber(fields.Get(key)); }
 
 QByteArray Numbered(const char* key, size_t i) { return QByteArray(key) + QByteArray::number(qulonglong(i)); }
+
+bool Same(const TPointsTopListEntry& a, const TPointsTopListEntry& b)
+{
+    return a.Symbol == b.Symbol && Same(a.Last, b.Last) && Same(a.Change, b.Change) && Same(a.PercentVol, b.PercentVol);
+}
+
+bool Same(const TWexTopListEntry& a, const TWexTopListEntry& b)
+{
+    return a.Symbol == b.Symbol && Same(a.PriceSpike, b.PriceSpike) && Same(a.VolRate, b.VolRate) &&
+           Same(a.TodaysRange, b.TodaysRange) && Same(a.OpeningRange, b.OpeningRange) && Same(a.Strength, b.Strength) &&
+           Same(a.UpTrend, b.UpTrend) && Same(a.NearHigh, b.NearHigh) && Same(a.NearLow, b.NearLow) &&
+           Same(a.NewHigh, b.NewHigh) && Same(a.NewLow, b.NewLow) && Same(a.Last, b.Last) && Same(a.Change, b.Change) &&
+           a.Volume == b.Volume && a.Count == b.Count;
+}
+
+template <class T>
+bool SameLists(const std::vector<T>& a, const std::vector<T>& b)
+{
+    if (a.size() != b.size())
+        return false;
+    for (size_t i = 0; i < a.size(); ++i)
+        if (!Same(a[i], b[i]))
+            return false;
+    return true;
+}
+
+// A window reads the same records in one pass that keeps only the keys its kind reads: each
+// must equal the record read from the table of the whole form.
+void CheckPicksAgainst(const tHashTable& fields, const QByteArray& fieldList)
+{
+    std::vector<QByteArray> keys = QuickStrikeKeys("sma_divergence");
+    for (const auto& more : {BollingerKeys(), SimpleListKeys(), RookKeys(), TamberKeys()})
+        keys.insert(keys.end(), more.begin(), more.end());
+    TFormPick pick(keys);
+    pick.Parse(fieldList);
+    for (const QByteArray& key : keys)
+        FUZZ_CHECK(pick.GetView(key) == fields.GetView(key) && pick.GetView(key).isNull() == fields.GetView(key).isNull());
+    const TQuickStrikeEntry q1 = ReadQuickStrikeEntry(fields, "sma_divergence"), q2 = ReadQuickStrikeEntry(pick, "sma_divergence");
+    FUZZ_CHECK(q1.Symbol == q2.Symbol && q1.Time == q2.Time && Same(q1.Last, q2.Last) && Same(q1.PrevClose, q2.PrevClose) &&
+               Same(q1.ExtraValue, q2.ExtraValue));
+    const TRookEntry r1 = ReadRookEntry(fields), r2 = ReadRookEntry(pick);
+    FUZZ_CHECK(r1.Time == r2.Time && r1.Symbol == r2.Symbol && Same(r1.Change, r2.Change) && Same(r1.BB, r2.BB) &&
+               r1.Volume == r2.Volume && r1.Count == r2.Count && Same(r1.Rank, r2.Rank) && Same(r1.RV, r2.RV));
+    const TTamberEntry t1 = ReadTamberEntry(fields), t2 = ReadTamberEntry(pick);
+    FUZZ_CHECK(t1.Time == t2.Time && Same(t1.PercentChange, t2.PercentChange) && Same(t1.Change, t2.Change) &&
+               t1.Volume == t2.Volume && t1.Count == t2.Count && Same(t1.PrevClose, t2.PrevClose));
+
+    TNumberedFormPick points(PointsTopListColumns()), wex(WexTopListColumns());
+    points.Parse(fieldList);
+    wex.Parse(fieldList);
+    FUZZ_CHECK(SameLists(ReadPointsTopList(fields), ReadPointsTopList(points)));
+    FUZZ_CHECK(SameLists(ReadWexTopList(fields), ReadWexTopList(wex)));
+    FUZZ_CHECK(fields.Get(Numbered("symbol", size_t(wex.Rows()))).isEmpty() && wex.Rows() <= fields.Count());
+}
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
@@ -76,5 +130,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     }
     FUZZ_CHECK(fields.Get(Numbered("symbol", wex.size())).isEmpty());
     FUZZ_CHECK(int(wex.size()) <= fields.Count());
+
+    CheckPicksAgainst(fields, fieldList);
     return 0;
 }

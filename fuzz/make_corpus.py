@@ -86,7 +86,10 @@ def corpora():
 
     c['fuzz_records'] = ALERTS + [b'WEX\r\nsymbol0=A&symbol1=&symbol2=C', b'PTS\r\nsymbol0=&last0=1&change0=1',
                                   b'PTS\r\nsymbol0=D&last0=1&change0=0.5&symbol1=E&last1=2',
-                                  b'TAM\r\nlast=nan&prev_close=1e400', b'ROOK\r\nvolume=$ff&count=-x1&rank=']
+                                  b'TAM\r\nlast=nan&prev_close=1e400', b'ROOK\r\nvolume=$ff&count=-x1&rank=',
+                                  b'QS\r\nsym%62ol=A%26B&symbol=C&l%61st=1%2E5&time=&last=%',
+                                  b'WEX\r\nsymbol1=B&symbol0=A&symbol00=X&symbol%30=Z&price_spike01=1&volume1=7&symbol2=',
+                                  b'PTS\r\nsymbol0=A&last0=1&change0=1&symbol999999999=Q&symbol1000000000=R&last1=2']
 
     c['fuzz_socks4'] = [b'\x00\x00\x5a\x00\x00\x00\x00\x00\x00', b'\x03\x00\x5b\x12\x34\x7f\x00\x00\x01data',
                         b'\x08\x00\x5a\x00\x50\x00\x00\x00\x00early bytes', b'\x01\x00\x5a\x00', b'\x00\x05\x5c',

@@ -7,6 +7,7 @@
 #include "Shared/StringStringHashtables.h"
 #include "Shared/UrlEncode.h"
 
+#include <QRandomGenerator>
 #include <QtTest>
 #include <cmath>
 
@@ -16,6 +17,71 @@ struct TFields {
     explicit TFields(const QByteArray& fieldList) { ParseForm(fieldList, Table); }
     tHashTable Table;
 };
+
+// Every field of a record as text (NaN as "nan"), so that two readings compare at once.
+QByteArray Line(std::initializer_list<QByteArray> texts, std::initializer_list<double> numbers)
+{
+    QByteArray line;
+    for (const QByteArray& text : texts)
+        line += (text.isNull() ? QByteArray("<null>") : "[" + text + "]") + " ";
+    for (double number : numbers)
+        line += QByteArray::number(number, 'g', 17) + " ";
+    return line;
+}
+
+// Each reader's record, read through the given source of fields.
+template <class TKeys, class TRows>
+QByteArrayList Records(const TKeys& keys, const TRows& rows)
+{
+    QByteArrayList lines;
+    const TQuickStrikeEntry q = ReadQuickStrikeEntry(keys, "sma_divergence");
+    lines << "quickstrike " + Line({q.Symbol, q.Time}, {q.Last, q.PrevClose, q.ExtraValue});
+    const TBollingerEntry b = ReadBollingerEntry(keys);
+    lines << "bollinger " + Line({GetText(keys, "action"), b.Symbol}, {b.Last, b.PrevClose, b.DistFromBB});
+    const TPointsTopListEntry p = ReadSimpleListEntry(keys);
+    lines << "simple " + Line({p.Symbol}, {p.Last, p.Change, p.PercentVol});
+    const TRookEntry r = ReadRookEntry(keys);
+    lines << "rook " + Line({r.Time, r.Symbol}, {r.Change, r.BB, double(r.Volume), double(r.Count), r.Rank, r.RV});
+    const TTamberEntry t = ReadTamberEntry(keys);
+    lines << "tamber "
+                 + Line({t.Time, t.Symbol},
+                        {t.Last, t.PercentChange, t.Change, double(t.Volume), double(t.Count), t.PrevClose});
+    for (const TPointsTopListEntry& e : ReadPointsTopList(rows.first))
+        lines << "points " + Line({e.Symbol}, {e.Last, e.Change, e.PercentVol});
+    for (const TWexTopListEntry& e : ReadWexTopList(rows.second))
+        lines << "wex "
+                     + Line({e.Symbol}, {e.PriceSpike, e.VolRate, e.TodaysRange, e.OpeningRange, e.Strength, e.UpTrend,
+                                         e.NearHigh, e.NearLow, e.NewHigh, e.NewLow, e.Last, e.Change,
+                                         double(e.Volume), double(e.Count)});
+    return lines;
+}
+
+// Forms made of the keys the readers read, spelt as they are and in ways that must not
+// match (case, leading zeros, numbers too long), with "%" in keys and values, repeated keys,
+// empty values and items that are not pairs.
+QByteArray RandomForm(QRandomGenerator& random)
+{
+    static const QByteArrayList keys = {
+        "symbol", "last", "prev_close", "time", "sma_divergence", "change", "bb", "volume", "count", "rank", "rv",
+        "dist_from_bb", "action", "sym%62ol", "l%61st", "Symbol", "", "symbol0", "symbol1", "symbol2", "symbol01",
+        "symbol%30", "sym%62ol1", "last0", "last1", "last2", "change0", "change1", "change2", "percent_vol0",
+        "percent_vol1", "price_spike0", "price_spike1", "volume1", "count0", "new_low1", "symbol999999999",
+        "symbol1000000000", "symbol-1", "last%", "symbol%3"};
+    static const QByteArrayList values = {"", "1.5", "A", "B", "abc", "%41B", "x%2", "12", "-3", "1e3", "nan",
+                                          "S%26P", "a=b", "%3D", "1%2E5"};
+    QByteArray form;
+    const int items = random.bounded(12);
+    for (int i = 0; i < items; ++i) {
+        if (i > 0)
+            form += random.bounded(8) == 0 ? "&&" : "&";
+        if (random.bounded(10) == 0) {
+            form += "lonely";
+            continue;
+        }
+        form += keys[random.bounded(keys.size())] + "=" + values[random.bounded(values.size())];
+    }
+    return form;
+}
 } // namespace
 
 class TestRecords : public QObject {
@@ -168,6 +234,55 @@ private Q_SLOTS:
         QCOMPARE(ReadPointsTopList(TFields("symbol0=A&change0=1").Table).size(), size_t(0));
         QCOMPARE(ReadPointsTopList(TFields("symbol0=A&last0=1&change0=1&symbol2=C&last2=1&change2=1").Table).size(),
                  size_t(1));
+    }
+
+    // A window reads only the keys its kind reads, in one pass over the form, with no table:
+    // every record must come out exactly as read from the table of the whole form.
+    void PicksReadExactlyWhatTheTableHolds()
+    {
+        QByteArrayList forms = {
+            "",
+            "symbol=IBM&last=1&symbol=MSFT&last=",
+            "sym%62ol=A%26B&l%61st=2%2E5&time=09%3A31%3A05&prev_close=%",
+            "=only&symbol=&action=add&dist_from_bb=-1.5&rank=x&rv=nan",
+            "symbol0=A&last0=1&change0=0.1&symbol1=B&last1=2&change1=n/a&symbol2=C&last2=3&change2=1",
+            "symbol1=B&symbol0=A&symbol0=&symbol%30=C&last0=1&change0=1&last00=9&count0=4&count01=5",
+            "symbol0=A&symbol1=B&symbol2=&symbol3=D&price_spike1=7&volume1=12&new_low0=0.25",
+        };
+        QByteArray longKey(70, 'k'), wex;
+        forms << longKey + "=1&symbol=" + QByteArray(80, 'S') + "&time=%" + QByteArray(300, '7');
+        for (int i = 0; i < 130; ++i)
+            wex += "&symbol" + QByteArray::number(i) + "=S" + QByteArray::number(i) + "&last" + QByteArray::number(i)
+                 + "=" + QByteArray::number(i) + "&change" + QByteArray::number(i) + "=1";
+        forms << wex;
+        QRandomGenerator random(20261210);
+        for (int i = 0; i < 3000; ++i)
+            forms << RandomForm(random);
+
+        TFormPick keys;
+        TNumberedFormPick points(PointsTopListColumns()), wexRows(WexTopListColumns());
+        int lists = 0;
+        for (const QByteArray& form : forms) {
+            const TFields table(form);
+            std::vector<QByteArray> wanted = QuickStrikeKeys("sma_divergence");
+            for (const auto& more : {BollingerKeys(), SimpleListKeys(), RookKeys(), TamberKeys()})
+                wanted.insert(wanted.end(), more.begin(), more.end());
+            keys.SetKeys(wanted);
+            keys.Parse(form);
+            points.Parse(form);
+            wexRows.Parse(form);
+            const QByteArrayList viaTable = Records(table.Table, std::pair(std::cref(table.Table), std::cref(table.Table)));
+            const QByteArrayList viaPicks = Records(keys, std::pair(std::cref(points), std::cref(wexRows)));
+            if (viaTable != viaPicks)
+                qWarning() << "form:" << form;
+            QCOMPARE(viaPicks, viaTable);
+            lists += viaTable.size() > 5;
+            // Row Rows() never has a symbol; every row before it has one.
+            QVERIFY(table.Table.Get("symbol" + QByteArray::number(points.Rows())).isEmpty());
+            for (qsizetype row = 0; row < points.Rows(); ++row)
+                QVERIFY(!table.Table.Get("symbol" + QByteArray::number(row)).isEmpty());
+        }
+        QVERIFY(lists > 100); // the random forms make lists too, not only single rows
     }
 
     void WexListNeedsOnlySymbols()
