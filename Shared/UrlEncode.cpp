@@ -3,6 +3,8 @@
 #include "Platform/VeskError.h"
 #include "Shared/StringStringHashtables.h"
 
+#include <QtAlgorithms>
+#include <QtEndian>
 #include <algorithm>
 #include <cstring>
 
@@ -84,23 +86,55 @@ struct TFormItem {
 // rest, so a hostile value of megabytes still goes at memchr's speed.
 constexpr qsizetype ItemBytesByHand = 64;
 
+// High bit of each byte of word that equals the byte that ones (0x0101...) times c gives,
+// exactly, no other bit.
+inline quint64 BytesEqual(quint64 word, quint64 c)
+{
+    constexpr quint64 Low7 = 0x7F7F7F7F7F7F7F7Full;
+    const quint64 x = word ^ c;
+    return ~(((x & Low7) + Low7) | x | Low7);
+}
+
 TFormItem ScanItem(const char* data, qsizetype start, qsizetype length)
 {
     TFormItem item{length};
     const qsizetype byHand = std::min(length, start + ItemBytesByHand);
     qsizetype i = start;
-    for (; i < byHand; ++i) {
-        const char c = data[i];
+    // One byte that matters ("&", "=" or "%"); true at the item's end.
+    const auto take = [&item](char c, qsizetype at) {
         if (c == '&') {
-            item.End = i;
-            return item;
+            item.End = at;
+            return true;
         }
         if (c == '=') {
             if (item.Equals < 0)
-                item.Equals = i;
-        } else if (c == '%') {
+                item.Equals = at;
+        } else {
             (item.Equals < 0 ? item.KeyPercent : item.ValuePercent) = true;
         }
+        return false;
+    };
+    // Eight bytes at a time: the bytes between those that matter are skipped by the word.
+    constexpr quint64 Ones = 0x0101010101010101ull;
+    while (i + 8 <= byHand) {
+        const quint64 word = qFromLittleEndian<quint64>(data + i);
+        quint64 marks = BytesEqual(word, Ones * '&') | BytesEqual(word, Ones * '=') | BytesEqual(word, Ones * '%');
+        if (!marks) {
+            i += 8;
+            continue;
+        }
+        while (marks) {
+            const qsizetype at = i + (qCountTrailingZeroBits(marks) >> 3);
+            if (take(data[at], at))
+                return item;
+            marks &= marks - 1;
+        }
+        i += 8;
+    }
+    for (; i < byHand; ++i) {
+        const char c = data[i];
+        if ((c == '&' || c == '=' || c == '%') && take(c, i))
+            return item;
     }
     if (i == length)
         return item;

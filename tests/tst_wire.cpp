@@ -205,9 +205,10 @@ void TstWire::ParseFormCases()
     QCOMPARE(decoded.Get("note"), QByteArray("x+y=1"));
     QCOMPARE(decoded.Count(), 5);
 
-    // Long items, with their "&", "=" and "%" before, at and after the first 64 bytes and
-    // in either part, against the plain reading with SplitAt and UrlDecode.
-    for (const int at : {0, 1, 62, 63, 64, 65, 66, 200}) {
+    // Items short and long, with their "&", "=" and "%" at every place in a word of eight,
+    // before, at and after the first 64 bytes and in either part, against the plain reading
+    // with SplitAt and UrlDecode.
+    for (const int at : {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16, 17, 62, 63, 64, 65, 66, 200}) {
         for (const char* shape : {"K=V", "K%41=V", "K=V%41", "K%41=V%41", "K=%41", "%41K=V", "K", "K%41"}) {
             QByteArray item(shape);
             const QByteArray filler(at, 'x');
