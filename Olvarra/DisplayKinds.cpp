@@ -224,7 +224,8 @@ void TDisplayKind::HandleBody(const QByteArray& body, const QByteArray& category
     // categories spend next to nothing on a message. (A configured value never holds a line
     // break, so a match cannot span one.)
     const qsizetype n = category.size();
-    if (!body.startsWith(category))
+    // Most bodies are another window's: their first byte, or their length, says so at once.
+    if (body.size() < n || (n > 0 && body.front() != category.front()) || !body.startsWith(category))
         return;
     if (body.size() != n && !(body.size() >= n + 2 && body[n] == '\r' && body[n + 1] == '\n'))
         return;

@@ -38,3 +38,33 @@ inline qsizetype IndexOfLineBreak(QByteArrayView text, qsizetype from = 0)
     }
     return -1;
 }
+
+// Equal byte strings, compared here rather than through Qt and memcmp: the texts compared on
+// the receive path (keys of a form) are a few bytes, and the calls cost more than the
+// comparison. Words of eight, the last of them overlapping; shorter texts as two
+// overlapping halves.
+inline bool SameBytes(QByteArrayView a, QByteArrayView b)
+{
+    const qsizetype n = a.size();
+    if (n != b.size())
+        return false;
+    const char* p = a.data();
+    const char* q = b.data();
+    const auto same = [p, q](auto word, qsizetype at) {
+        decltype(word) x, y;
+        memcpy(&x, p + at, sizeof x);
+        memcpy(&y, q + at, sizeof y);
+        return x == y;
+    };
+    if (n >= 8) {
+        for (qsizetype i = 0; i + 8 < n; i += 8)
+            if (!same(quint64(), i))
+                return false;
+        return same(quint64(), n - 8);
+    }
+    if (n >= 4)
+        return same(quint32(), 0) && same(quint32(), n - 4);
+    if (n >= 2)
+        return same(quint16(), 0) && same(quint16(), n - 2);
+    return n == 0 || *p == *q;
+}

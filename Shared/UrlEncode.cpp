@@ -1,6 +1,7 @@
 #include "Shared/UrlEncode.h"
 
 #include "Platform/VeskError.h"
+#include "Shared/ByteSlices.h"
 #include "Shared/StringStringHashtables.h"
 
 #include <QtAlgorithms>
@@ -241,7 +242,7 @@ int TFormPick::IndexOf(QByteArrayView key) const
         return -1;
     for (size_t i = 0; i < Wanted.size(); ++i) {
         const TWanted& w = Wanted[i];
-        if (w.Length == n && (n == 0 || (w.First == key[0] && memcmp(key.data(), KeyTexts[i].constData(), size_t(n)) == 0)))
+        if (w.Length == n && (n == 0 || (w.First == key[0] && SameBytes(key, KeyTexts[i]))))
             return int(i);
     }
     return -1;

@@ -1,4 +1,5 @@
 // labels: wire
+#include "Shared/ByteSlices.h"
 #include "Shared/ServerMessages.h"
 #include "Shared/StringStringHashtables.h"
 #include "Shared/UrlEncode.h"
@@ -33,6 +34,7 @@ private Q_SLOTS:
     void UrlDecodeCases();
     void SplitAtCases();
     void ParseFormCases();
+    void SameBytesAtEveryLengthAndPlace();
     void CutFrameWholeAndPartial();
     void CutFrameRejectsBadLengths();
     void SplitLinesCases_data();
@@ -231,6 +233,29 @@ void TstWire::ParseFormCases()
                 QVERIFY2(parsed.ContainsKey(it.key()), form.constData());
                 QCOMPARE(parsed.Get(it.key()), it.value());
             }
+        }
+    }
+}
+
+// Keys are compared a word at a time with overlapping ends: a difference at any place of any
+// length must show, and equal bytes at other addresses must compare equal.
+void TstWire::SameBytesAtEveryLengthAndPlace()
+{
+    QByteArray pool;
+    for (int i = 0; i < 64; ++i)
+        pool += char('a' + (i * 7) % 26);
+    for (qsizetype n = 0; n <= 40; ++n) {
+        const QByteArray a = pool.left(n);
+        QByteArray b = "#" + a; // another address, another alignment
+        const QByteArrayView bv = QByteArrayView(b).sliced(1);
+        QVERIFY2(SameBytes(a, bv), QByteArray::number(n).constData());
+        if (n > 0)
+            QVERIFY(!SameBytes(a, bv.first(n - 1)));
+        for (qsizetype at = 0; at < n; ++at) {
+            b[at + 1] = char(b[at + 1] ^ 0x20);
+            QVERIFY2(!SameBytes(a, QByteArrayView(b).sliced(1)),
+                     (QByteArray::number(n) + " at " + QByteArray::number(at)).constData());
+            b[at + 1] = char(b[at + 1] ^ 0x20);
         }
     }
 }
