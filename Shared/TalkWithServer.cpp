@@ -369,8 +369,15 @@ void TTalkWithServer::CompactReceiveBuffer()
             buffer.truncate(0);
     } else if (ReceiveOffset > 0) {
         // What is left is part of one frame, cut short by the end of a slice: at most a slice,
-        // so each byte is copied at most once.
-        buffer = QByteArray(buffer.constData() + ReceiveOffset, live);
+        // so each byte is copied at most once. Moved to the front of the room it is in, which
+        // the next slice fills without growing it again from nothing (a chain of reallocations
+        // and fresh pages per slice), unless a body handed out still shares that room.
+        if (buffer.isDetached() && buffer.capacity() <= KeepCapacity) {
+            memmove(buffer.data(), buffer.constData() + ReceiveOffset, size_t(live));
+            buffer.truncate(live);
+        } else {
+            buffer = QByteArray(buffer.constData() + ReceiveOffset, live);
+        }
     }
     ReceiveOffset = 0;
     // A frame whose length is known gets its whole room (and that of one slice) at once, so a
