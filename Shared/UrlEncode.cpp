@@ -381,11 +381,12 @@ void TNumberedFormPick::Parse(const QByteArray& text)
         return;
     // The rows: while column 0 is there and not empty, as its last item says. Each such row
     // has a cell of its own, so there are no more rows than cells of column 0.
-    std::vector<char> hasFirst(size_t(firstColumnCells) + 1, 0);
+    // RowStart serves first as each row's mark of a column 0 that is not empty.
+    RowStart.assign(size_t(firstColumnCells) + 1, 0);
     for (const TCell& cell : Cells)
         if (cell.Column == 0 && cell.Row < firstColumnCells)
-            hasFirst[size_t(cell.Row)] = cell.Length > 0; // a text with "%" never decodes to nothing
-    while (hasFirst[size_t(RowCount)])
+            RowStart[size_t(cell.Row)] = cell.Length > 0; // a text with "%" never decodes to nothing
+    while (RowStart[size_t(RowCount)])
         ++RowCount;
     // Each row's cells in the form's order, so that a later item of a key wins.
     RowStart.assign(size_t(RowCount) + 1, 0);
@@ -394,11 +395,15 @@ void TNumberedFormPick::Parse(const QByteArray& text)
             ++RowStart[size_t(cell.Row) + 1];
     for (qsizetype i = 0; i < RowCount; ++i)
         RowStart[size_t(i) + 1] += RowStart[size_t(i)];
+    // Placed from each row's end backwards, walking the cells backwards: a row's cells keep
+    // the form's order, and RowStart[i] ends at row i's first cell.
     Order.resize(size_t(RowStart.back()));
-    std::vector<qsizetype> next(RowStart.begin(), RowStart.end() - 1);
-    for (qsizetype c = 0; c < qsizetype(Cells.size()); ++c)
+    std::vector<qsizetype>& end = RowStart;
+    for (qsizetype i = 0; i < RowCount; ++i)
+        end[size_t(i)] = end[size_t(i) + 1];
+    for (qsizetype c = qsizetype(Cells.size()) - 1; c >= 0; --c)
         if (Cells[size_t(c)].Row < RowCount)
-            Order[size_t(next[size_t(Cells[size_t(c)].Row)]++)] = c;
+            Order[size_t(--end[size_t(Cells[size_t(c)].Row)])] = c;
     if (decodedBytes == 0)
         return;
     Room.resize(decodedBytes);
