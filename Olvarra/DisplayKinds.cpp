@@ -229,8 +229,9 @@ void TDisplayKind::HandleBody(const QByteArray& body, const QByteArray& category
         return;
     if (body.size() != n && !(body.size() >= n + 2 && body[n] == '\r' && body[n + 1] == '\n'))
         return;
-    // The field line is read in place: a view into the body, which outlives the parse (the
-    // table holds decoded copies), so a large alert is not copied once more.
+    // The field line is read in place: a view into the body, which outlives the reading (a
+    // pick holds views into it and decoded copies of its own), so a large alert is not
+    // copied once more.
     const qsizetype start = n + 2;
     QByteArray fieldList;
     if (start <= body.size()) {

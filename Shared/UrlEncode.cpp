@@ -325,6 +325,7 @@ constexpr qsizetype MaxRowDigits = 9;
 
 TNumberedFormPick::TNumberedFormPick(std::vector<QByteArray> columns) : Names(std::move(columns))
 {
+    VESK_ASSERT(Names.Keys().size() <= 32767);
     for (const QByteArray& name : Names.Keys())
         VESK_ASSERT(!name.isEmpty() && !(name.back() >= '0' && name.back() <= '9'));
 }
@@ -369,7 +370,8 @@ void TNumberedFormPick::Parse(const QByteArray& text)
                     qsizetype row = 0;
                     for (qsizetype d = 0; d < digits; ++d)
                         row = row * 10 + (number[d] - '0');
-                    Cells.push_back({row, column, data + item.Equals + 1, item.End - item.Equals - 1, item.ValuePercent});
+                    Cells.push_back({data + item.Equals + 1, item.End - item.Equals - 1, qint32(row), qint16(column),
+                                     item.ValuePercent});
                     decodedBytes += item.ValuePercent ? Cells.back().Length : 0;
                     firstColumnCells += column == 0;
                 }
