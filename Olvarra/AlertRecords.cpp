@@ -105,35 +105,31 @@ QByteArray TextOf(QByteArrayView value)
 }
 } // namespace
 
-QByteArray GetText(const tHashTable& fields, QByteArrayView key)
+template <class TFields>
+QByteArray GetText(const TFields& fields, QByteArrayView key)
 {
     return TextOf(fields.GetView(key));
 }
 
-double GetNumber(const tHashTable& fields, QByteArrayView key)
+template <class TFields>
+double GetNumber(const TFields& fields, QByteArrayView key)
 {
     return FieldToNumber(InPlace(fields.GetView(key)));
 }
 
-qint32 GetWhole(const tHashTable& fields, QByteArrayView key)
+template <class TFields>
+qint32 GetWhole(const TFields& fields, QByteArrayView key)
 {
     return WholeNumber(InPlace(fields.GetView(key)), 0);
 }
 
-QByteArray GetText(const TFormPick& fields, QByteArrayView key)
-{
-    return TextOf(fields.GetView(key));
-}
-
-double GetNumber(const TFormPick& fields, QByteArrayView key)
-{
-    return FieldToNumber(InPlace(fields.GetView(key)));
-}
-
-qint32 GetWhole(const TFormPick& fields, QByteArrayView key)
-{
-    return WholeNumber(InPlace(fields.GetView(key)), 0);
-}
+#define VESK_FIELD_READERS(TFields)                                                              \
+    template QByteArray GetText(const TFields&, QByteArrayView);                                \
+    template double GetNumber(const TFields&, QByteArrayView);                                  \
+    template qint32 GetWhole(const TFields&, QByteArrayView);
+VESK_FIELD_READERS(tHashTable)
+VESK_FIELD_READERS(TFormPick)
+#undef VESK_FIELD_READERS
 
 std::vector<QByteArray> QuickStrikeKeys(const QByteArray& extraColumnKey)
 {

@@ -26,12 +26,12 @@ QByteArray AlertFieldList(const QByteArray& body);
 // Reads fields from one message's table, or from the pick of the keys a reader reads (the
 // same values). Texts are strings of their own (short ones shared with earlier equal texts,
 // so a symbol seen before costs no allocation); numbers are read in place.
-QByteArray GetText(const tHashTable& fields, QByteArrayView key);
-double GetNumber(const tHashTable& fields, QByteArrayView key);         // NaN default
-qint32 GetWhole(const tHashTable& fields, QByteArrayView key);          // 0 default
-QByteArray GetText(const TFormPick& fields, QByteArrayView key);
-double GetNumber(const TFormPick& fields, QByteArrayView key);
-qint32 GetWhole(const TFormPick& fields, QByteArrayView key);
+template <class TFields>
+QByteArray GetText(const TFields& fields, QByteArrayView key);
+template <class TFields>
+double GetNumber(const TFields& fields, QByteArrayView key); // NaN default
+template <class TFields>
+qint32 GetWhole(const TFields& fields, QByteArrayView key); // 0 default
 
 struct TQuickStrikeEntry {
     QByteArray Symbol;

@@ -158,6 +158,19 @@ TFormItem ScanItem(const char* data, qsizetype start, qsizetype length)
     }
     return item;
 }
+// Calls visit(start, item) for each item of the form that is a pair, in order. An item
+// without "=" (also an empty item from "&&") is not a pair and is skipped.
+template <class TVisit>
+void ForEachPair(const char* data, qsizetype length, TVisit visit)
+{
+    qsizetype start = 0;
+    while (start < length) {
+        const TFormItem item = ScanItem(data, start, length);
+        if (item.Equals >= 0)
+            visit(start, item);
+        start = item.End + 1;
+    }
+}
 } // namespace
 
 void ParseForm(const QByteArray& text, tHashTable& table)
@@ -177,17 +190,11 @@ void ParseForm(const QByteArray& text, tHashTable& table)
         const qsizetype written = DecodeInto(at, n, room);
         return QByteArrayView(room, written);
     };
-    qsizetype start = 0;
-    while (start < length) {
-        const TFormItem item = ScanItem(data, start, length);
-        // No "=" (also an empty item from "&&"): not a pair, skipped.
-        if (item.Equals >= 0) {
-            const QByteArrayView key = piece(data + start, item.Equals - start, item.KeyPercent);
-            const QByteArrayView value = piece(data + item.Equals + 1, item.End - item.Equals - 1, item.ValuePercent);
-            table.PutView(key, value);
-        }
-        start = item.End + 1;
-    }
+    ForEachPair(data, length, [&](qsizetype start, const TFormItem& item) {
+        const QByteArrayView key = piece(data + start, item.Equals - start, item.KeyPercent);
+        const QByteArrayView value = piece(data + item.Equals + 1, item.End - item.Equals - 1, item.ValuePercent);
+        table.PutView(key, value);
+    });
 }
 
 // ---- TFormPick ----
@@ -198,11 +205,16 @@ constexpr qsizetype MaskedKeyLength = 64;
 // Keys with "%" up to this long are decoded on the stack.
 constexpr qsizetype KeyOnStack = 192;
 
-// A key with "%" decoded into room (on the stack when short); the view is valid while both
-// live. Null when the key cannot be one of longest bytes or fewer once decoded: decoding
-// shortens a key to a third at most.
-QByteArrayView DecodedKey(const char* key, qsizetype length, qsizetype longest, char* onStack, QByteArray& room)
+// The key of a pair, decoded when it has "%" into room (on the stack, KeyOnStack bytes,
+// when short); the view is valid while the text and the room live. Null when the key cannot
+// be one of longest bytes or fewer once decoded: decoding shortens a key to a third at most.
+QByteArrayView KeyOf(const char* data, qsizetype start, const TFormItem& item, qsizetype longest, char* onStack,
+                     QByteArray& room)
 {
+    const char* key = data + start;
+    const qsizetype length = item.Equals - start;
+    if (!item.KeyPercent)
+        return QByteArrayView(key, length);
     if (length > 3 * longest)
         return {};
     char* out = onStack;
@@ -264,34 +276,20 @@ void TFormPick::Parse(const QByteArray& text)
     const char* data = text.constData();
     const qsizetype length = text.size();
     qsizetype decodedBytes = 0;
-    qsizetype start = 0;
-    while (start < length) {
-        const TFormItem item = ScanItem(data, start, length);
-        // No "=" (also an empty item from "&&"): not a pair, skipped.
-        if (item.Equals >= 0) {
-            const char* key = data + start;
-            const qsizetype keyLength = item.Equals - start;
-            int k = -1;
-            if (!item.KeyPercent) {
-                k = IndexOf(QByteArrayView(key, keyLength));
-            } else {
-                char onStack[KeyOnStack];
-                const QByteArrayView decoded = DecodedKey(key, keyLength, LongestKey, onStack, KeyRoom);
-                if (!decoded.isNull())
-                    k = IndexOf(decoded);
-            }
-            if (k >= 0) {
-                // A later item of the same key replaces the value, as in the table.
-                TWanted& w = Wanted[size_t(k)];
-                decodedBytes -= w.Percent ? w.ValueLength : 0;
-                w.Value = data + item.Equals + 1;
-                w.ValueLength = item.End - item.Equals - 1;
-                w.Percent = item.ValuePercent;
-                decodedBytes += w.Percent ? w.ValueLength : 0;
-            }
-        }
-        start = item.End + 1;
-    }
+    ForEachPair(data, length, [&](qsizetype start, const TFormItem& item) {
+        char onStack[KeyOnStack];
+        const QByteArrayView key = KeyOf(data, start, item, LongestKey, onStack, KeyRoom);
+        const int k = key.isNull() ? -1 : IndexOf(key);
+        if (k < 0)
+            return;
+        // A later item of the same key replaces the value, as in the table.
+        TWanted& w = Wanted[size_t(k)];
+        decodedBytes -= w.Percent ? w.ValueLength : 0;
+        w.Value = data + item.Equals + 1;
+        w.ValueLength = item.End - item.Equals - 1;
+        w.Percent = item.ValuePercent;
+        decodedBytes += w.Percent ? w.ValueLength : 0;
+    });
     if (decodedBytes == 0)
         return;
     // Only the values kept are decoded, into room sized once, so no view moves.
@@ -350,35 +348,27 @@ void TNumberedFormPick::Parse(const QByteArray& text)
     longest += MaxRowDigits;
     qsizetype decodedBytes = 0;
     qsizetype firstColumnCells = 0;
-    qsizetype start = 0;
-    while (start < length) {
-        const TFormItem item = ScanItem(data, start, length);
-        if (item.Equals >= 0) {
-            char onStack[KeyOnStack];
-            QByteArrayView key(data + start, item.Equals - start);
-            if (item.KeyPercent)
-                key = DecodedKey(key.data(), key.size(), longest, onStack, KeyRoom);
-            // The number: the digits at the key's end, as a row's number is written (no
-            // leading zero but in "0" itself).
-            qsizetype digits = 0;
-            while (digits < key.size() && key[key.size() - 1 - digits] >= '0' && key[key.size() - 1 - digits] <= '9')
-                ++digits;
-            const char* number = key.data() + key.size() - digits;
-            if (digits > 0 && digits <= MaxRowDigits && (digits == 1 || number[0] != '0')) {
-                const int column = Names.IndexOf(key.first(key.size() - digits));
-                if (column >= 0) {
-                    qsizetype row = 0;
-                    for (qsizetype d = 0; d < digits; ++d)
-                        row = row * 10 + (number[d] - '0');
-                    Cells.push_back({data + item.Equals + 1, item.End - item.Equals - 1, qint32(row), qint16(column),
-                                     item.ValuePercent});
-                    decodedBytes += item.ValuePercent ? Cells.back().Length : 0;
-                    firstColumnCells += column == 0;
-                }
-            }
-        }
-        start = item.End + 1;
-    }
+    ForEachPair(data, length, [&](qsizetype start, const TFormItem& item) {
+        char onStack[KeyOnStack];
+        const QByteArrayView key = KeyOf(data, start, item, longest, onStack, KeyRoom);
+        // The number: the digits at the key's end, as a row's number is written (no leading
+        // zero but in "0" itself).
+        qsizetype digits = 0;
+        while (digits < key.size() && key[key.size() - 1 - digits] >= '0' && key[key.size() - 1 - digits] <= '9')
+            ++digits;
+        const char* number = key.data() + key.size() - digits;
+        if (digits == 0 || digits > MaxRowDigits || (digits > 1 && number[0] == '0'))
+            return;
+        const int column = Names.IndexOf(key.first(key.size() - digits));
+        if (column < 0)
+            return;
+        qint32 row = 0;
+        for (qsizetype d = 0; d < digits; ++d)
+            row = row * 10 + (number[d] - '0');
+        Cells.push_back({data + item.Equals + 1, item.End - item.Equals - 1, row, qint16(column), item.ValuePercent});
+        decodedBytes += item.ValuePercent ? Cells.back().Length : 0;
+        firstColumnCells += column == 0;
+    });
     if (Cells.empty())
         return;
     // The rows: while column 0 is there and not empty, as its last item says. Each such row
