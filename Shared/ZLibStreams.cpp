@@ -22,18 +22,28 @@ QString ZLibText(int code)
     }
 }
 
-constexpr int PassSize = 4096;
+// The compressor's passes: a message sent is small, and its output is handed on whole.
+constexpr qsizetype DeflatePass = 4096;
+// The inflater's passes are large because each call of inflate copies what it made into its
+// own 32 KiB window: at 4 KiB a pass, every byte received was copied once more, and the
+// calls' set-up and slow tails cost the client a tenth of its CPU in a blast.
+constexpr qsizetype InflatePass = 128 * 1024;
+// A pass has room for this many bytes out per byte of input left (what text compresses to,
+// and more), and shrinks near a limit to what is left; never below SmallestPass.
+constexpr qsizetype RoomPerInputByte = 8;
+constexpr qsizetype SmallestPass = 4096;
 
-// Runs one input through a stream in passes of PassSize bytes, each pass writing straight
-// into the spare room at the end of output (grown geometrically, so a long burst costs no
-// quadratic copying). With a limit, stops after the pass that brings the bytes produced in
-// this call to maxOutput or more; what zlib still holds, and the input not taken, wait for
-// the next call. Returns the zlib code that stopped it, Z_OK when all went well.
+// Runs one input through a stream in passes of at most passSize bytes, each pass writing
+// straight into the spare room at the end of output (grown geometrically, so a long burst
+// costs no quadratic copying). With a limit, stops after the pass that brings the bytes
+// produced in this call to maxOutput or more; what zlib still holds, and the input not
+// taken, wait for the next call.
+// Returns the zlib code that stopped it, Z_OK when all went well.
 // previousFilled says that the last pass of the previous call filled its buffer (zlib may
 // have more to give without new input) and is updated for the next call.
 template <typename Step>
 int RunPasses(z_stream& stream, const char* input, qsizetype inputSize, QByteArray& output, Step step,
-              bool& previousFilled, qsizetype maxOutput = -1)
+              bool& previousFilled, qsizetype passSize, qsizetype maxOutput = -1)
 {
     if (inputSize <= 0 && !previousFilled)
         return Z_OK;
@@ -43,16 +53,21 @@ int RunPasses(z_stream& stream, const char* input, qsizetype inputSize, QByteArr
     while (stream.avail_in > 0 || previousFilled) {
         if (maxOutput >= 0 && producedHere >= maxOutput)
             return Z_OK;
+        // Room in proportion to the input left, so that a trickle of small pieces keeps small
+        // buffers; and no more than the limit leaves.
+        qsizetype pass = qBound(SmallestPass, RoomPerInputByte * qsizetype(stream.avail_in), passSize);
+        if (maxOutput >= 0)
+            pass = qBound(SmallestPass, maxOutput - producedHere, pass);
         const qsizetype start = output.size();
-        if (output.capacity() < start + PassSize)
-            output.reserve(qMax<qsizetype>(2 * output.capacity(), start + PassSize));
-        output.resize(start + PassSize);
+        if (output.capacity() < start + pass)
+            output.reserve(qMax<qsizetype>(2 * output.capacity(), start + pass));
+        output.resize(start + pass);
         stream.next_out = reinterpret_cast<Bytef*>(output.data() + start);
-        stream.avail_out = PassSize;
+        stream.avail_out = uInt(pass);
         const uInt inputBefore = stream.avail_in;
         const bool onlyForRoom = previousFilled && inputBefore == 0;
         const int result = step(stream);
-        const qsizetype produced = PassSize - qsizetype(stream.avail_out);
+        const qsizetype produced = pass - qsizetype(stream.avail_out);
         producedHere += produced;
         // Bytes made before any error stay in the output.
         output.resize(start + produced);
@@ -115,7 +130,7 @@ void Deflate(z_stream& stream, bool& failed, const QByteArray& input, QByteArray
         return;
     bool previousFilled = false;
     const int result = RunPasses(stream, input.constData(), input.size(), output,
-                                 [flush](z_stream& s) { return deflate(&s, flush); }, previousFilled);
+                                 [flush](z_stream& s) { return deflate(&s, flush); }, previousFilled, DeflatePass);
     stream.next_in = nullptr;
     stream.avail_in = 0;
     if (result != Z_OK) {
@@ -187,7 +202,7 @@ qsizetype TZLibDecompressor::WriteSome(const char* data, qsizetype size, qsizety
         return size > 0 ? size : 0;
     z_stream& stream = State->Stream;
     const int result = RunPasses(stream, data, size, Output, [](z_stream& s) { return inflate(&s, Z_SYNC_FLUSH); },
-                                 State->MoreOutput, maxOutput);
+                                 State->MoreOutput, InflatePass, maxOutput);
     const qsizetype taken = qMax<qsizetype>(size, 0) - qsizetype(stream.avail_in);
     const bool inputLeft = stream.avail_in > 0;
     stream.next_in = nullptr;

@@ -174,6 +174,24 @@ void TstCompression::LargePieceSpansSeveralPasses()
         e.Flush();
         QCOMPARE(Inflate(e.Output).size(), qsizetype(n));
     }
+    // Bytes that do not compress get the inflater's largest passes: outputs that fill one or
+    // two of them exactly, whole and in bounded slices.
+    for (int n : {128 * 1024, 128 * 1024 - 1, 128 * 1024 + 1, 256 * 1024}) {
+        TZLibCompressor e(TZCompressionLevel::None);
+        const QByteArray random = RandomBytes(n, quint32(n));
+        e.Write(random);
+        e.Flush();
+        QCOMPARE(Inflate(e.Output), random);
+        TZLibDecompressor bounded;
+        QByteArray out;
+        qsizetype taken = 0;
+        for (int calls = 0; (taken < e.Output.size() || bounded.HasMoreOutput()) && calls < 1000; ++calls) {
+            taken += bounded.WriteSome(e.Output.constData() + taken, e.Output.size() - taken, 100000);
+            QVERIFY(bounded.Output.size() <= 100000 + 4096);
+            out += std::exchange(bounded.Output, QByteArray());
+        }
+        QCOMPARE(out, random);
+    }
 }
 
 void TstCompression::PassesFilledExactlyKeepStreamGoing()
