@@ -268,9 +268,10 @@ void TMainConnection::SendLogin()
     Server->SendMessage(MakeMessage({"command", "listen_for_alerts"}), true,
                         [this](bool success, const QByteArray& body, const TMessageToServer& message) {
                             // Only what the server sends counts (the fake-data window calls
-                            // ListenResponse directly).
+                            // ListenResponse directly). Counted by the second, so on the
+                            // cheap clock.
                             if (success)
-                                AlertRate.Count(Clock().MonotonicMs());
+                                AlertRate.Count(Clock().RoughMonotonicMs());
                             ListenResponse(success, body, message);
                         });
     for (const QByteArray& category : Categories)

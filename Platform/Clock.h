@@ -15,6 +15,10 @@ public:
     virtual ~TClock() = default;
     // Milliseconds on a clock that never goes backwards; the origin is arbitrary.
     virtual qint64 MonotonicMs() const = 0;
+    // The same clock read cheaply, for what is read once per alert and needs only its second
+    // or its turn: a few milliseconds behind MonotonicMs() at most, never ahead of it, and
+    // never going backwards itself.
+    virtual qint64 RoughMonotonicMs() const { return MonotonicMs(); }
     // Local date and time, for display.
     virtual QDateTime LocalNow() const = 0;
 };

@@ -263,7 +263,9 @@ void TTalkWithServer::ServerConnectionDataAvailable(TGenericServerConnection*)
 void TTalkWithServer::WorkOnReceived()
 {
     QPointer<TTalkWithServer> self(this);
-    const qint64 turnStart = Clock().MonotonicMs();
+    // The budget is read after every alert, so on the cheap clock: a turn may run a few
+    // milliseconds past it.
+    const qint64 turnStart = Clock().RoughMonotonicMs();
     int lightSteps = 0;
     for (;;) {
         const TStep step = Step();
@@ -276,7 +278,7 @@ void TTalkWithServer::WorkOnReceived()
         if (step == StepLight && ++lightSteps < LightStepsPerClockRead)
             continue;
         lightSteps = 0;
-        if (Clock().MonotonicMs() - turnStart >= TurnBudgetMs) {
+        if (Clock().RoughMonotonicMs() - turnStart >= TurnBudgetMs) {
             WorkWakeUp->Request();
             return;
         }

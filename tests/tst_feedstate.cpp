@@ -114,6 +114,7 @@ private Q_SLOTS:
     void CloseMarksAtOnceAndReconnectClears();
     void StopMarksUntilLoginAgain();
     void AlertRateOverTenSeconds();
+    void TheCheapClockNeverRunsAheadNorBack();
     void FeedHealthFigures();
     void MainWindowShowsTheHealthLine();
 };
@@ -240,6 +241,35 @@ void TestFeedState::AlertRateOverTenSeconds()
     // A bucket is reused for its new second, not added to.
     rate.Count(18'500);
     QCOMPARE(rate.PerSecond(18'900), 0.1);
+}
+
+// The alert rate, the turn budget and the Bollinger rows' life read the cheap clock, the rest
+// the fine one: a row would outlive its time, or a turn end at once, if the two disagreed.
+void TestFeedState::TheCheapClockNeverRunsAheadNorBack()
+{
+    const TClock& clock = Clock();
+    qint64 lastRough = clock.RoughMonotonicMs();
+    const qint64 firstFine = clock.MonotonicMs();
+    qint64 fine = firstFine;
+    // Until the fine clock has moved on by 30 ms (a few timer ticks): no sleeping, the two
+    // are read side by side all along.
+    for (int i = 0; fine - firstFine < 30 && i < 50'000'000; ++i) {
+        const qint64 rough = clock.RoughMonotonicMs();
+        fine = clock.MonotonicMs();
+        QVERIFY2(rough <= fine, qPrintable(QStringLiteral("%1 > %2").arg(rough).arg(fine)));
+        QVERIFY(rough >= lastRough);
+        lastRough = rough;
+    }
+    QVERIFY(fine - firstFine >= 30);
+    // And it keeps up: behind by a tick at most, never by a turn's budget.
+    QVERIFY2(clock.MonotonicMs() - clock.RoughMonotonicMs() < 15, qPrintable(QString::number(fine - lastRough)));
+
+    // A test's clock is read alike both ways.
+    TManualClock manual(5000);
+    TScopedClock installed(&manual);
+    QCOMPARE(Clock().RoughMonotonicMs(), qint64(5000));
+    manual.Advance(7);
+    QCOMPARE(Clock().RoughMonotonicMs(), Clock().MonotonicMs());
 }
 
 void TestFeedState::FeedHealthFigures()
