@@ -4,12 +4,44 @@
 #include <cmath>
 #include <limits>
 
+namespace {
+// Powers of ten for up to 19 digits after the point, all exact doubles (up to 1e22 are).
+constexpr double ExactPowersOfTen[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,
+                                       1e10, 1e11, 1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19};
+constexpr quint64 ExactMantissaLimit = quint64(1) << 53;
+} // namespace
+
 double FieldToNumber(const QByteArray& text)
 {
     const char* p = text.constData();
     const char* end = p + text.size();
     if (p == end)
         return std::numeric_limits<double>::quiet_NaN();
+    {
+        // Prices and counts as servers write them ("12.34", "-0.5", "1500"): at most 19 digits,
+        // worth at most 2^53 without the point. Both the digits and the power of ten are then
+        // exact doubles, so one division rounds exactly as the full reading below would;
+        // anything else is left to it.
+        const char* q = p + (*p == '-' || *p == '+');
+        quint64 digits = 0;
+        int count = 0;
+        const char* at = q;
+        for (; at != end && quint8(*at - '0') <= 9; ++at, ++count)
+            digits = digits * 10 + quint64(*at - '0');
+        const bool whole = count > 0;
+        int after = 0;
+        if (at != end && *at == '.') {
+            const char* first = ++at;
+            for (; at != end && quint8(*at - '0') <= 9; ++at, ++count)
+                digits = digits * 10 + quint64(*at - '0');
+            after = int(at - first);
+        }
+        if (at == end && whole && (after > 0 || at[-1] != '.') && count <= 19 &&
+            digits <= ExactMantissaLimit) {
+            const double value = double(digits) / ExactPowersOfTen[after];
+            return *p == '-' ? -value : value;
+        }
+    }
     // from_chars takes no "+" and would accept "inf" and "nan": only digits, ".", signs and an
     // exponent are numbers here.
     for (const char* q = p; q != end; ++q) {

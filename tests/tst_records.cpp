@@ -7,9 +7,14 @@
 #include "Shared/StringStringHashtables.h"
 #include "Shared/UrlEncode.h"
 
+#include "Platform/NumberText.h"
+
 #include <QRandomGenerator>
 #include <QtTest>
 #include <cmath>
+#include <clocale>
+#include <cstdlib>
+#include <string>
 
 namespace {
 // The field table of one message body, as an alert window builds it.
@@ -166,6 +171,60 @@ private Q_SLOTS:
         QCOMPARE(GetWhole(f.Table, "count"), 255);
         QCOMPARE(GetWhole(f.Table, "missing"), 0);
         QCOMPARE(GetText(f.Table, "missing"), QByteArray());
+    }
+
+    // Prices are read on a short path where the digits and the power of ten are exact; every
+    // decimal must still come out bit for bit as the standard reading gives it, on both sides
+    // of each limit of that path.
+    void DecimalFieldsReadAsTheStandardReadsThem()
+    {
+        auto standard = [](const QByteArray& text) {
+            // In the C locale whatever the test machine's: the point is the decimal mark.
+            static const locale_t c = newlocale(LC_ALL_MASK, "C", locale_t(nullptr));
+            const std::string s = text.toStdString();
+            char* end = nullptr;
+            const double value = strtod_l(s.c_str(), &end, c);
+            return end == s.c_str() + s.size() && !s.empty() ? value : std::nan("");
+        };
+        QList<QByteArray> texts = {"0", "-0", "+0", "12.34", "-0.5", "+7.25", "1500", "007", "0.1", "0.3",
+                                   "9007199254740992", "9007199254740993", "-9007199254740993",
+                                   "900719925474099.3", "900719925474099.5", "1234567890123456789",
+                                   "12345678901234567890", "0.1234567890123456789", "1.0000000000000000000000",
+                                   "0.0000000000000000000001", "0.00000000000000000000001", "5.", ".5", "-.5",
+                                   "1e5", "1.5E-3", "0.000001e+7", "99999999999999999999.9", "4.35", "2.675"};
+        QRandomGenerator random(12);
+        const char alphabet[] = "0123456789";
+        for (int i = 0; i < 20000; ++i) {
+            QByteArray t;
+            const int sign = int(random.bounded(5));
+            if (sign == 0)
+                t += '-';
+            else if (sign == 1)
+                t += '+';
+            const int before = int(random.bounded(21));
+            const int after = int(random.bounded(26));
+            for (int d = 0; d < before; ++d)
+                t += alphabet[random.bounded(10)];
+            if (after > 0 || random.bounded(4) == 0)
+                t += '.';
+            for (int d = 0; d < after; ++d)
+                t += alphabet[random.bounded(10)];
+            texts << t;
+        }
+        for (const QByteArray& text : texts) {
+            const double expected = standard(text);
+            const double number = FieldToNumber(text);
+            QVERIFY2(std::isnan(number) == std::isnan(expected), text.constData());
+            if (!std::isnan(expected)) {
+                QVERIFY2(number == expected, text.constData());
+                QVERIFY2(std::signbit(number) == std::signbit(expected), text.constData());
+            }
+        }
+        QVERIFY(std::isnan(FieldToNumber("+-1")));
+        QVERIFY(std::isnan(FieldToNumber("-")));
+        QVERIFY(std::isnan(FieldToNumber(".")));
+        QVERIFY(std::isnan(FieldToNumber("1.2.3")));
+        QVERIFY(std::isnan(FieldToNumber("12a")));
     }
 
     void SingleRowRecords()
