@@ -87,7 +87,41 @@ size_t qHash(const TCaselessKey& key, size_t seed)
 }
 
 struct TNode;
-using TNodePtr = std::shared_ptr<const TNode>;
+
+// A counted link to a node. The count is a plain integer, not an atomic one as a shared_ptr's
+// would be: the rows and every version of them live on the one thread that reads alerts and
+// paints the grids, and a change copies and drops a few links per node of its path, where
+// the atomic instructions cost as much as the rest of the change.
+class TNodePtr {
+public:
+    TNodePtr() = default;
+    TNodePtr(std::nullptr_t) {}
+    TNodePtr(const TNodePtr& other) noexcept;
+    TNodePtr(TNodePtr&& other) noexcept : P(std::exchange(other.P, nullptr)) {}
+    TNodePtr& operator=(TNodePtr other) noexcept
+    {
+        std::swap(P, other.P);
+        return *this;
+    }
+    ~TNodePtr();
+    // Takes a node just made, whose count is one.
+    static TNodePtr Adopt(const TNode* made)
+    {
+        TNodePtr p;
+        p.P = made;
+        return p;
+    }
+
+    const TNode* get() const { return P; }
+    const TNode* operator->() const { return P; }
+    const TNode& operator*() const { return *P; }
+    explicit operator bool() const { return P != nullptr; }
+    // How many links there are to the node.
+    quint32 use_count() const;
+
+private:
+    const TNode* P = nullptr;
+};
 
 // A row's handle in the live version.
 struct TSlot {
@@ -121,7 +155,30 @@ struct TNode {
     TSlot* Slot = nullptr;
     qint64 OldestReceived = 0;
     TBollingerEntry Row;
+    mutable quint32 Links = 1;
 };
+
+TNodePtr::TNodePtr(const TNodePtr& other) noexcept : P(other.P)
+{
+    if (P)
+        ++P->Links;
+}
+
+TNodePtr::~TNodePtr()
+{
+    // A node's children go with it: one level of calls per level of the tree, whose depth
+    // the random priorities keep logarithmic.
+    if (P && --P->Links == 0) {
+        TNode* node = const_cast<TNode*>(P);
+        std::destroy_at(node);
+        TRecycling<TNode>().deallocate(node, 1);
+    }
+}
+
+quint32 TNodePtr::use_count() const
+{
+    return P ? P->Links : 0;
+}
 
 qsizetype CountOf(const TNodePtr& n) { return n ? n->Count : 0; }
 
@@ -179,7 +236,9 @@ void Summarise(TNode& n)
 
 TNodePtr Make(const TBollingerEntry& row, quint32 priority, TSlot* slot, TNodePtr left, TNodePtr right)
 {
-    auto n = MakeRecycled<TNode>();
+    // Made in a recycled block; the allocation is the only step that can fail.
+    TNode* n = ::new (TRecycling<TNode>().allocate(1)) TNode();
+    TNodePtr node = TNodePtr::Adopt(n);
     n->Row = row;
     n->RowKey = SymbolKey(n->Row.Symbol);
     n->Priority = priority;
@@ -187,7 +246,7 @@ TNodePtr Make(const TBollingerEntry& row, quint32 priority, TSlot* slot, TNodePt
     n->Left = std::move(left);
     n->Right = std::move(right);
     Summarise(*n);
-    return n;
+    return node;
 }
 
 // A change walks one path down from the root. A node on it that nothing but the live tree
@@ -215,6 +274,30 @@ TNodePtr With(const TNodePtr& n, bool owned, TNodePtr left, TNodePtr right)
     return n;
 }
 
+// n with a new left or right child, the other kept: itself when owned, else a copy. The kept
+// child's link is not touched.
+TNodePtr WithLeft(const TNodePtr& n, bool owned, TNodePtr left)
+{
+    if (!owned)
+        return Make(n->Row, n->Priority, n->Slot, std::move(left), n->Right);
+    TNode& w = const_cast<TNode&>(*n);
+    w.Left = std::move(left);
+    Summarise(w);
+    w.Fresh = true;
+    return n;
+}
+
+TNodePtr WithRight(const TNodePtr& n, bool owned, TNodePtr right)
+{
+    if (!owned)
+        return Make(n->Row, n->Priority, n->Slot, n->Left, std::move(right));
+    TNode& w = const_cast<TNode&>(*n);
+    w.Right = std::move(right);
+    Summarise(w);
+    w.Fresh = true;
+    return n;
+}
+
 // The first k rows, and the rest.
 std::pair<TNodePtr, TNodePtr> Split(const TNodePtr& n, bool owned, qsizetype k)
 {
@@ -223,10 +306,10 @@ std::pair<TNodePtr, TNodePtr> Split(const TNodePtr& n, bool owned, qsizetype k)
     const qsizetype left = CountOf(n->Left);
     if (k <= left) {
         auto [a, b] = Split(n->Left, Owned(owned, n->Left), k);
-        return {std::move(a), With(n, owned, std::move(b), n->Right)};
+        return {std::move(a), WithLeft(n, owned, std::move(b))};
     }
     auto [a, b] = Split(n->Right, Owned(owned, n->Right), k - left - 1);
-    return {With(n, owned, n->Left, std::move(a)), std::move(b)};
+    return {WithRight(n, owned, std::move(a)), std::move(b)};
 }
 
 // a's rows, then b's. One path, alternating between the two trees, with one owned flag: a
@@ -239,10 +322,10 @@ TNodePtr Merge(const TNodePtr& a, const TNodePtr& b, bool owned)
         return a;
     if (a->Priority >= b->Priority) {
         const bool mine = Owned(owned, a);
-        return With(a, mine, a->Left, Merge(a->Right, b, mine));
+        return WithRight(a, mine, Merge(a->Right, b, mine));
     }
     const bool mine = Owned(owned, b);
-    return With(b, mine, Merge(a, b->Left, mine), b->Right);
+    return WithLeft(b, mine, Merge(a, b->Left, mine));
 }
 
 // One descent each: the new row goes where its priority puts it, splitting the subtree
@@ -255,18 +338,18 @@ TNodePtr InsertAt(const TNodePtr& n, bool owned, qsizetype k, TNodePtr fresh)
     }
     const qsizetype left = CountOf(n->Left);
     if (k <= left)
-        return With(n, owned, InsertAt(n->Left, Owned(owned, n->Left), k, std::move(fresh)), n->Right);
-    return With(n, owned, n->Left, InsertAt(n->Right, Owned(owned, n->Right), k - left - 1, std::move(fresh)));
+        return WithLeft(n, owned, InsertAt(n->Left, Owned(owned, n->Left), k, std::move(fresh)));
+    return WithRight(n, owned, InsertAt(n->Right, Owned(owned, n->Right), k - left - 1, std::move(fresh)));
 }
 
 TNodePtr EraseAt(const TNodePtr& n, bool owned, qsizetype k)
 {
     const qsizetype left = CountOf(n->Left);
     if (k < left)
-        return With(n, owned, EraseAt(n->Left, Owned(owned, n->Left), k), n->Right);
+        return WithLeft(n, owned, EraseAt(n->Left, Owned(owned, n->Left), k));
     if (k == left)
         return Merge(n->Left, n->Right, owned);
-    return With(n, owned, n->Left, EraseAt(n->Right, Owned(owned, n->Right), k - left - 1));
+    return WithRight(n, owned, EraseAt(n->Right, Owned(owned, n->Right), k - left - 1));
 }
 
 // Parent links and slots for the nodes made by the last change (the others keep theirs).
@@ -434,6 +517,9 @@ struct TBollingerList::TImpl {
     void Place(qsizetype at, TNodePtr fresh) { Changed(InsertAt(Root, Owned(true, Root), at, std::move(fresh))); }
 
     void Erase(qsizetype at) { Changed(EraseAt(Root, Owned(true, Root), at)); }
+    // The first half of a move: the parent links and slots are left for the Place that
+    // follows at once, so that one walk brings both changes' nodes up to date.
+    void EraseForMove(qsizetype at) { Root = EraseAt(Root, Owned(true, Root), at); }
 
     void ForgetRow(const TSlot* slot, const QByteArray& symbol)
     {
@@ -506,13 +592,14 @@ void TBollingerList::Add(const TBollingerEntry& entry)
     // Moving down, the rows between move up one; moving up, they move down one; t = p
     // replaces the row where it is.
     TNodePtr moved = d.NewNode(entry, slot);
-    d.Erase(p);
+    d.EraseForMove(p);
     try {
         d.Place(t > p ? t - 1 : t, std::move(moved));
     } catch (...) {
         // The old row is gone and the new one not placed: the row is lost, and so must be
         // its slot, which still points at the removed node.
         d.ForgetRow(slot, entry.Symbol);
+        d.Changed(d.Root);
         throw;
     }
 }
