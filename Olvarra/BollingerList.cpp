@@ -276,27 +276,20 @@ TNodePtr With(const TNodePtr& n, bool owned, TNodePtr left, TNodePtr right)
 
 // n with a new left or right child, the other kept: itself when owned, else a copy. The kept
 // child's link is not touched.
-TNodePtr WithLeft(const TNodePtr& n, bool owned, TNodePtr left)
+TNodePtr WithOne(const TNodePtr& n, bool owned, bool left, TNodePtr child)
 {
     if (!owned)
-        return Make(n->Row, n->Priority, n->Slot, std::move(left), n->Right);
+        return left ? Make(n->Row, n->Priority, n->Slot, std::move(child), n->Right)
+                    : Make(n->Row, n->Priority, n->Slot, n->Left, std::move(child));
     TNode& w = const_cast<TNode&>(*n);
-    w.Left = std::move(left);
+    (left ? w.Left : w.Right) = std::move(child);
     Summarise(w);
     w.Fresh = true;
     return n;
 }
 
-TNodePtr WithRight(const TNodePtr& n, bool owned, TNodePtr right)
-{
-    if (!owned)
-        return Make(n->Row, n->Priority, n->Slot, n->Left, std::move(right));
-    TNode& w = const_cast<TNode&>(*n);
-    w.Right = std::move(right);
-    Summarise(w);
-    w.Fresh = true;
-    return n;
-}
+TNodePtr WithLeft(const TNodePtr& n, bool owned, TNodePtr left) { return WithOne(n, owned, true, std::move(left)); }
+TNodePtr WithRight(const TNodePtr& n, bool owned, TNodePtr right) { return WithOne(n, owned, false, std::move(right)); }
 
 // The first k rows, and the rest.
 std::pair<TNodePtr, TNodePtr> Split(const TNodePtr& n, bool owned, qsizetype k)
