@@ -6,19 +6,25 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <limits>
 #include <set>
 #include <vector>
 
-// The rows live in a persistent treap ordered by position: every change copies only the
-// nodes on its path (O(log n)), so a snapshot is the root of one version and costs nothing,
-// and the grid reads a row in O(log n). Each subtree knows whether it holds a row without a
-// distance and which of its distances comes last in the order, so the place of a new row (the
-// first row that does not strictly precede it) is found by one descent, whatever the order of
-// the rows, which is not sorted everywhere: a row without a distance that later goes leaves
-// the runs on both sides of it next to each other.
+// The rows live in a persistent wide tree ordered by position: leaves of up to LeafRows rows,
+// inner nodes of up to Fanout children, each child's row count and summary kept in its parent.
+// Every change copies only the nodes on its path, so a snapshot is the root of one version and
+// costs nothing, and the grid reads a row by one descent. Each summary knows whether its rows
+// include one without a distance and which of their distances comes last in the order, so the
+// place of a new row (the first row that does not strictly precede it) is found by one descent,
+// whatever the order of the rows, which is not sorted everywhere: a row without a distance that
+// later goes leaves the runs on both sides of it next to each other.
 //
-// The live version also carries parent links and a slot per row, so that a symbol's row is
-// found by its position without a scan; snapshots never read those.
+// Wide, not binary: at ten thousand rows the tree is larger than the cache, and each level of
+// a path costs a miss or more. A binary tree is twice as deep at ten thousand rows as at a
+// hundred; this one is three levels against two, and a level is a scan of one block.
+//
+// The live version also carries parent links and, per row, a slot that knows its leaf, so that
+// a symbol's row is found by its position without a scan; snapshots never read those.
 
 namespace {
 
@@ -86,12 +92,20 @@ size_t qHash(const TCaselessKey& key, size_t seed)
     return size_t(h);
 }
 
+constexpr int LeafRows = 16;
+constexpr int Fanout = 16;
+// Deeper than any tree can grow: a new level needs a full root, so each level multiplies by
+// at least Fanout / 2 the rows that were added to make it.
+constexpr int MaxDepth = 24;
+
 struct TNode;
+struct TLeaf;
+struct TInner;
 
 // A counted link to a node. The count is a plain integer, not an atomic one as a shared_ptr's
 // would be: the rows and every version of them live on the one thread that reads alerts and
 // paints the grids, and a change copies and drops a few links per node of its path, where
-// the atomic instructions cost as much as the rest of the change.
+// the atomic instructions would cost as much as the rest of the change.
 class TNodePtr {
 public:
     TNodePtr() = default;
@@ -105,58 +119,69 @@ public:
     }
     ~TNodePtr();
     // Takes a node just made, whose count is one.
-    static TNodePtr Adopt(const TNode* made)
+    static TNodePtr Adopt(TNode* made)
     {
         TNodePtr p;
         p.P = made;
         return p;
     }
 
-    const TNode* get() const { return P; }
-    const TNode* operator->() const { return P; }
-    const TNode& operator*() const { return *P; }
+    TNode* get() const { return P; }
+    TNode* operator->() const { return P; }
     explicit operator bool() const { return P != nullptr; }
     // How many links there are to the node.
     quint32 use_count() const;
 
 private:
-    const TNode* P = nullptr;
+    TNode* P = nullptr;
 };
 
-// A row's handle in the live version.
+// A row's handle in the live version: the leaf that holds it now.
 struct TSlot {
-    const TNode* Node = nullptr;
+    TLeaf* Leaf = nullptr;
 };
 
-// What a descent reads comes first, so that most nodes on a path cost one cache line: at
-// ten thousand rows the tree is larger than the cache, and its row, read only where the
-// descent stops, was between the links and the counts.
 struct TNode {
-    TNodePtr Left;
-    TNodePtr Right;
-    qsizetype Count = 1;
-    quint32 Priority = 0;
-    bool AnyMissing = false;              // a row without a distance below
-    // Live version only: set after every change by Attach.
-    mutable bool Fresh = true;
-    // Live version only: made at this address by the last change (a new row or a copy), so
-    // its slot must learn where it is. A node changed in place leaves its slot alone: at ten
-    // thousand rows each slot written was a miss in the cache.
-    mutable bool Moved = true;
-    // The row with a distance that comes last in the order: its distance (NaN for none) kept
-    // here, so that a descent reads its symbol only on a tie.
-    double LastDist = NaN;
-    const QByteArray* LastSymbol = nullptr;
-    // The first eight bytes of that symbol and of the row's own (SymbolKey): equal distances
-    // are ordered by them without reading the symbols, unless those bytes are equal too.
-    quint64 LastKey = 0;
-    quint64 RowKey = 0;
-    mutable const TNode* Parent = nullptr;
-    TSlot* Slot = nullptr;
-    qint64 OldestReceived = 0;
-    TBollingerEntry Row;
-    mutable quint32 Links = 1;
+    quint32 Links = 1;
+    bool IsLeaf = true;
+    int Count = 0; // rows of a leaf, children of an inner node
+    // Live version only: the node that holds this one.
+    TInner* Parent = nullptr;
 };
+
+// What the rows of a subtree tell a descent without reading them.
+struct TSummary {
+    qsizetype Rows = 0;
+    // The row with a distance that comes last in the order: its distance, the first eight
+    // bytes of its symbol (SymbolKey) and the symbol's bytes, read only on a tie. The bytes
+    // are the row's own storage, which stays where it is while the row moves within its leaf
+    // or to another, and lives as long as the row does in any version.
+    double LastDist = NaN;
+    quint64 LastKey = 0;
+    QByteArrayView LastSymbol;
+    bool HasLast = false;
+    bool AnyMissing = false; // a row without a distance
+};
+
+struct TInner : TNode {
+    TInner() { IsLeaf = false; }
+    TSummary Sum[Fanout];
+    TNodePtr Child[Fanout];
+};
+
+// The fields a scan reads are kept apart from the rows, so that a scan of a leaf reads a few
+// lines of the cache, not every row.
+struct TLeaf : TNode {
+    double Dist[LeafRows];  // the size of the row's distance, NaN for none
+    quint64 Key[LeafRows];  // SymbolKey of the row's symbol
+    TSlot* Slot[LeafRows];
+    TBollingerEntry Row[LeafRows];
+};
+
+TLeaf* AsLeaf(TNode* n) { return static_cast<TLeaf*>(n); }
+const TLeaf* AsLeaf(const TNode* n) { return static_cast<const TLeaf*>(n); }
+TInner* AsInner(TNode* n) { return static_cast<TInner*>(n); }
+const TInner* AsInner(const TNode* n) { return static_cast<const TInner*>(n); }
 
 TNodePtr::TNodePtr(const TNodePtr& other) noexcept : P(other.P)
 {
@@ -166,12 +191,17 @@ TNodePtr::TNodePtr(const TNodePtr& other) noexcept : P(other.P)
 
 TNodePtr::~TNodePtr()
 {
-    // A node's children go with it: one level of calls per level of the tree, whose depth
-    // the random priorities keep logarithmic.
+    // A node's children go with it: one level of calls per level of the tree.
     if (P && --P->Links == 0) {
-        TNode* node = const_cast<TNode*>(P);
-        std::destroy_at(node);
-        TRecycling<TNode>().deallocate(node, 1);
+        if (P->IsLeaf) {
+            TLeaf* leaf = AsLeaf(P);
+            std::destroy_at(leaf);
+            TRecycling<TLeaf>().deallocate(leaf, 1);
+        } else {
+            TInner* inner = AsInner(P);
+            std::destroy_at(inner);
+            TRecycling<TInner>().deallocate(inner, 1);
+        }
     }
 }
 
@@ -180,7 +210,12 @@ quint32 TNodePtr::use_count() const
     return P ? P->Links : 0;
 }
 
-qsizetype CountOf(const TNodePtr& n) { return n ? n->Count : 0; }
+// Made in a recycled block; the allocation is the only step that can fail.
+template <class T>
+TNodePtr Make()
+{
+    return TNodePtr::Adopt(::new (TRecycling<T>().allocate(1)) T());
+}
 
 double Distance(const TBollingerEntry& row) { return std::fabs(row.DistFromBB); }
 
@@ -200,175 +235,412 @@ quint64 SymbolKey(const QByteArray& symbol)
     return key;
 }
 
-bool Later(double da, quint64 ka, const QByteArray& a, double db, quint64 kb, const QByteArray& b)
+bool Later(double da, quint64 ka, QByteArrayView a, double db, quint64 kb, QByteArrayView b)
 {
     return da < db || (da == db && (ka != kb ? ka > kb : a > b));
 }
 
-// A node's counts and summaries, from its row and its children.
-void Summarise(TNode& n)
+void TakeLast(TSummary& s, double dist, quint64 key, QByteArrayView symbol)
 {
-    n.Count = 1 + CountOf(n.Left) + CountOf(n.Right);
-    n.AnyMissing = std::isnan(n.Row.DistFromBB);
-    n.LastDist = NaN;
-    n.LastSymbol = nullptr;
-    n.LastKey = 0;
-    if (!n.AnyMissing) {
-        n.LastDist = Distance(n.Row);
-        n.LastSymbol = &n.Row.Symbol;
-        n.LastKey = n.RowKey;
-    }
-    n.OldestReceived = n.Row.Received;
-    for (const TNode* child : {n.Left.get(), n.Right.get()}) {
-        if (!child)
-            continue;
-        n.AnyMissing = n.AnyMissing || child->AnyMissing;
-        if (child->LastSymbol
-            && (!n.LastSymbol
-                || Later(child->LastDist, child->LastKey, *child->LastSymbol, n.LastDist, n.LastKey, *n.LastSymbol))) {
-            n.LastDist = child->LastDist;
-            n.LastSymbol = child->LastSymbol;
-            n.LastKey = child->LastKey;
-        }
-        n.OldestReceived = std::min(n.OldestReceived, child->OldestReceived);
+    if (!s.HasLast || Later(dist, key, symbol, s.LastDist, s.LastKey, s.LastSymbol)) {
+        s.LastDist = dist;
+        s.LastKey = key;
+        s.LastSymbol = symbol;
+        s.HasLast = true;
     }
 }
 
-TNodePtr Make(const TBollingerEntry& row, quint32 priority, TSlot* slot, TNodePtr left, TNodePtr right)
+// One more row in a summary.
+void TakeRow(TSummary& s, const TLeaf& leaf, int i)
 {
-    // Made in a recycled block; the allocation is the only step that can fail.
-    TNode* n = ::new (TRecycling<TNode>().allocate(1)) TNode();
-    TNodePtr node = TNodePtr::Adopt(n);
-    n->Row = row;
-    n->RowKey = SymbolKey(n->Row.Symbol);
-    n->Priority = priority;
-    n->Slot = slot;
-    n->Left = std::move(left);
-    n->Right = std::move(right);
-    Summarise(*n);
-    return node;
+    ++s.Rows;
+    if (std::isnan(leaf.Dist[i]))
+        s.AnyMissing = true;
+    else
+        TakeLast(s, leaf.Dist[i], leaf.Key[i], leaf.Row[i].Symbol);
 }
 
-// A change walks one path down from the root. A node on it that nothing but the live tree
-// holds (no snapshot, no older version: its link is the only one, and so is every link above
-// it) is changed in place; from the first node that something else holds on, the path is
-// copied. The grid lets go of its version while the list changes (see the Bollinger kind), so
-// in a flood most changes copy nothing. Owned nodes are always above copied ones, so every
-// copy (an allocation, which may fail) is made before the first node is changed in place:
-// a failure leaves the tree as it was.
-bool Owned(bool above, const TNodePtr& n)
+// A node's summary, from its rows or from its children's summaries.
+TSummary SummaryOf(const TNode* n)
 {
-    return above && n && n.use_count() == 1;
+    TSummary s;
+    if (n->IsLeaf) {
+        const TLeaf* leaf = AsLeaf(n);
+        for (int i = 0; i < leaf->Count; ++i)
+            TakeRow(s, *leaf, i);
+        return s;
+    }
+    const TInner* inner = AsInner(n);
+    for (int i = 0; i < inner->Count; ++i) {
+        const TSummary& c = inner->Sum[i];
+        s.Rows += c.Rows;
+        s.AnyMissing = s.AnyMissing || c.AnyMissing;
+        if (c.HasLast)
+            TakeLast(s, c.LastDist, c.LastKey, c.LastSymbol);
+    }
+    return s;
 }
 
-// n with new children: itself when owned, else a copy.
-TNodePtr With(const TNodePtr& n, bool owned, TNodePtr left, TNodePtr right)
-{
-    if (!owned)
-        return Make(n->Row, n->Priority, n->Slot, std::move(left), std::move(right));
-    TNode& w = const_cast<TNode&>(*n);
-    w.Left = std::move(left);
-    w.Right = std::move(right);
-    Summarise(w);
-    w.Fresh = true;
-    return n;
-}
+// What a removed row may have given a summary: the summaries that took something from it
+// are computed afresh, the others lose one row.
+struct TRemoved {
+    bool Missing;
+    const char* Symbol; // the row's bytes, by address
 
-// n with a new left or right child, the other kept: itself when owned, else a copy. The kept
-// child's link is not touched.
-TNodePtr WithOne(const TNodePtr& n, bool owned, bool left, TNodePtr child)
-{
-    if (!owned)
-        return left ? Make(n->Row, n->Priority, n->Slot, std::move(child), n->Right)
-                    : Make(n->Row, n->Priority, n->Slot, n->Left, std::move(child));
-    TNode& w = const_cast<TNode&>(*n);
-    (left ? w.Left : w.Right) = std::move(child);
-    Summarise(w);
-    w.Fresh = true;
-    return n;
-}
+    bool Gave(const TSummary& s) const
+    {
+        return Missing ? s.AnyMissing : s.HasLast && s.LastSymbol.data() == Symbol;
+    }
+};
 
-TNodePtr WithLeft(const TNodePtr& n, bool owned, TNodePtr left) { return WithOne(n, owned, true, std::move(left)); }
-TNodePtr WithRight(const TNodePtr& n, bool owned, TNodePtr right) { return WithOne(n, owned, false, std::move(right)); }
-
-// The first k rows, and the rest.
-std::pair<TNodePtr, TNodePtr> Split(const TNodePtr& n, bool owned, qsizetype k)
+qsizetype RowsOf(const TNodePtr& n)
 {
     if (!n)
-        return {};
-    const qsizetype left = CountOf(n->Left);
-    if (k <= left) {
-        auto [a, b] = Split(n->Left, Owned(owned, n->Left), k);
-        return {std::move(a), WithLeft(n, owned, std::move(b))};
+        return 0;
+    if (n->IsLeaf)
+        return n->Count;
+    const TInner* inner = AsInner(n.get());
+    qsizetype rows = 0;
+    for (int i = 0; i < inner->Count; ++i)
+        rows += inner->Sum[i].Rows;
+    return rows;
+}
+
+// Row i of a leaf set from a row and its slot.
+void PutRow(TLeaf& leaf, int i, const TBollingerEntry& row, TSlot* slot)
+{
+    leaf.Row[i] = row;
+    leaf.Dist[i] = Distance(row);
+    leaf.Key[i] = SymbolKey(row.Symbol);
+    leaf.Slot[i] = slot;
+}
+
+// Row j of one leaf moved to place i of another (or of the same).
+void MoveRow(TLeaf& to, int i, TLeaf& from, int j)
+{
+    to.Row[i] = std::move(from.Row[j]);
+    to.Dist[i] = from.Dist[j];
+    to.Key[i] = from.Key[j];
+    to.Slot[i] = from.Slot[j];
+}
+
+// A child placed in an inner node, in the live version.
+void PutChild(TInner& inner, int i, TNodePtr child)
+{
+    child->Parent = &inner;
+    inner.Sum[i] = SummaryOf(child.get());
+    inner.Child[i] = std::move(child);
+}
+
+// A copy of a node, for the live version: its children learn their new parent, its rows'
+// slots their new leaf. Nothing else changes, so a copy that is linked in where its original
+// was leaves the rows as they were.
+TNodePtr CopyOf(const TNode* n)
+{
+    if (n->IsLeaf) {
+        TNodePtr made = Make<TLeaf>();
+        TLeaf& to = *AsLeaf(made.get());
+        const TLeaf& from = *AsLeaf(n);
+        to.Count = from.Count;
+        for (int i = 0; i < from.Count; ++i) {
+            to.Row[i] = from.Row[i];
+            to.Dist[i] = from.Dist[i];
+            to.Key[i] = from.Key[i];
+            to.Slot[i] = from.Slot[i];
+            to.Slot[i]->Leaf = &to;
+        }
+        return made;
     }
-    auto [a, b] = Split(n->Right, Owned(owned, n->Right), k - left - 1);
-    return {WithRight(n, owned, std::move(a)), std::move(b)};
-}
-
-// a's rows, then b's. One path, alternating between the two trees, with one owned flag: a
-// node counts as owned only if every node before it on the path is.
-TNodePtr Merge(const TNodePtr& a, const TNodePtr& b, bool owned)
-{
-    if (!a)
-        return b;
-    if (!b)
-        return a;
-    if (a->Priority >= b->Priority) {
-        const bool mine = Owned(owned, a);
-        return WithRight(a, mine, Merge(a->Right, b, mine));
+    TNodePtr made = Make<TInner>();
+    TInner& to = *AsInner(made.get());
+    const TInner& from = *AsInner(n);
+    to.Count = from.Count;
+    for (int i = 0; i < from.Count; ++i) {
+        to.Sum[i] = from.Sum[i];
+        to.Child[i] = from.Child[i];
+        to.Child[i]->Parent = &to;
     }
-    const bool mine = Owned(owned, b);
-    return WithLeft(b, mine, Merge(a, b->Left, mine));
+    return made;
 }
 
-// One descent each: the new row goes where its priority puts it, splitting the subtree
-// there; a removed row's subtrees are merged in its place.
-TNodePtr InsertAt(const TNodePtr& n, bool owned, qsizetype k, TNodePtr fresh)
+// One step of a path from the root: the node and the child (or row) taken.
+struct TStep {
+    TNode* Node;
+    int Index;
+};
+
+// The path to the leaf that holds position k; with Append, a position equal to a child's
+// rows may also end in that child (an insertion at its end).
+int PathTo(TNode* n, qsizetype k, bool append, TStep* path)
 {
-    if (!n || fresh->Priority > n->Priority) {
-        auto [a, b] = Split(n, owned, k);
-        return With(fresh, true, std::move(a), std::move(b));
+    int depth = 0;
+    while (!n->IsLeaf) {
+        TInner* inner = AsInner(n);
+        int i = 0;
+        for (; i < inner->Count - 1; ++i) {
+            const qsizetype rows = inner->Sum[i].Rows;
+            if (k < rows || (append && k == rows))
+                break;
+            k -= rows;
+        }
+        path[depth++] = {n, i};
+        n = inner->Child[i].get();
     }
-    const qsizetype left = CountOf(n->Left);
-    if (k <= left)
-        return WithLeft(n, owned, InsertAt(n->Left, Owned(owned, n->Left), k, std::move(fresh)));
-    return WithRight(n, owned, InsertAt(n->Right, Owned(owned, n->Right), k - left - 1, std::move(fresh)));
+    path[depth++] = {n, int(k)};
+    return depth;
 }
 
-TNodePtr EraseAt(const TNodePtr& n, bool owned, qsizetype k)
+// Makes every node of a path one that only the live version holds, copying from the first one
+// that something else holds too (a snapshot, an older version); below a copy every node is
+// held twice, so it is copied too. A copy is linked in at once where its original was: the
+// rows stay as they were, so a failed allocation part way leaves a whole tree.
+void OwnPath(TNodePtr& root, TStep* path, int depth)
 {
-    const qsizetype left = CountOf(n->Left);
-    if (k < left)
-        return WithLeft(n, owned, EraseAt(n->Left, Owned(owned, n->Left), k));
-    if (k == left)
-        return Merge(n->Left, n->Right, owned);
-    return WithRight(n, owned, EraseAt(n->Right, Owned(owned, n->Right), k - left - 1));
+    if (root.use_count() > 1) {
+        root = CopyOf(root.get());
+        root->Parent = nullptr;
+    }
+    path[0].Node = root.get();
+    for (int l = 0; l + 1 < depth; ++l) {
+        TInner& inner = *AsInner(path[l].Node);
+        TNodePtr& child = inner.Child[path[l].Index];
+        if (child.use_count() > 1) {
+            child = CopyOf(child.get());
+            child->Parent = &inner;
+        }
+        path[l + 1].Node = child.get();
+    }
 }
 
-// Parent links and slots for the nodes made by the last change (the others keep theirs).
-void Attach(const TNode* n)
+void InsertAt(TNodePtr& root, qsizetype k, const TBollingerEntry& row, TSlot* slot)
 {
-    if (!n->Fresh)
+    if (!root) {
+        TNodePtr leaf = Make<TLeaf>();
+        PutRow(*AsLeaf(leaf.get()), 0, row, slot);
+        leaf->Count = 1;
+        slot->Leaf = AsLeaf(leaf.get());
+        root = std::move(leaf);
         return;
-    n->Fresh = false;
-    if (n->Moved) {
-        n->Moved = false;
-        n->Slot->Node = n;
     }
-    for (const TNode* child : {n->Left.get(), n->Right.get()}) {
-        if (child) {
-            child->Parent = n;
-            Attach(child);
+    TStep path[MaxDepth];
+    const int depth = PathTo(root.get(), k, true, path);
+    OwnPath(root, path, depth);
+
+    // Every node that must split gets its new sibling, and the tree its new root, before
+    // anything changes: a failed allocation leaves the rows as they were.
+    int full = 0;
+    while (full < depth && path[depth - 1 - full].Node->Count == (full == 0 ? LeafRows : Fanout))
+        ++full;
+    TNodePtr spare[MaxDepth + 1];
+    for (int l = 0; l < full; ++l)
+        spare[l] = l == 0 ? Make<TLeaf>() : Make<TInner>();
+    if (full == depth)
+        spare[full] = Make<TInner>();
+
+    // The row into its leaf, which splits in halves when full.
+    TLeaf* leaf = AsLeaf(path[depth - 1].Node);
+    int at = path[depth - 1].Index;
+    TNodePtr carry; // a new right sibling for the level above
+    if (leaf->Count == LeafRows) {
+        carry = std::move(spare[0]);
+        TLeaf& right = *AsLeaf(carry.get());
+        const int keep = LeafRows / 2;
+        for (int i = keep; i < LeafRows; ++i) {
+            MoveRow(right, i - keep, *leaf, i);
+            right.Slot[i - keep]->Leaf = &right;
+        }
+        right.Count = LeafRows - keep;
+        leaf->Count = keep;
+        if (at > keep) {
+            leaf = &right;
+            at -= keep;
         }
     }
+    for (int i = leaf->Count; i > at; --i)
+        MoveRow(*leaf, i, *leaf, i - 1);
+    PutRow(*leaf, at, row, slot);
+    ++leaf->Count;
+    slot->Leaf = leaf;
+
+    // Up the path: each node's summary of the child taken, and the sibling made below, if
+    // any, placed after it, splitting the node in turn when it is full.
+    // A child that did not split holds what it held and the new row, so its summary takes
+    // that row; one that split is summarised afresh, and so is its new sibling.
+    const TLeaf& placed = *leaf;
+    for (int l = depth - 2; l >= 0; --l) {
+        TInner* inner = AsInner(path[l].Node);
+        int i = path[l].Index;
+        if (!carry) {
+            TakeRow(inner->Sum[i], placed, at);
+            continue;
+        }
+        inner->Sum[i] = SummaryOf(inner->Child[i].get());
+        TNodePtr sibling = std::move(carry);
+        if (inner->Count == Fanout) {
+            carry = std::move(spare[depth - 1 - l]);
+            TInner& right = *AsInner(carry.get());
+            const int keep = Fanout / 2;
+            for (int j = keep; j < Fanout; ++j) {
+                right.Sum[j - keep] = inner->Sum[j];
+                right.Child[j - keep] = std::move(inner->Child[j]);
+                right.Child[j - keep]->Parent = &right;
+            }
+            right.Count = Fanout - keep;
+            inner->Count = keep;
+            if (i >= keep) {
+                inner = &right;
+                i -= keep;
+            }
+        }
+        for (int j = inner->Count; j > i + 1; --j) {
+            inner->Sum[j] = inner->Sum[j - 1];
+            inner->Child[j] = std::move(inner->Child[j - 1]);
+        }
+        PutChild(*inner, i + 1, std::move(sibling));
+        ++inner->Count;
+    }
+    if (carry) {
+        TNodePtr top = std::move(spare[depth]);
+        TInner& newRoot = *AsInner(top.get());
+        PutChild(newRoot, 0, std::move(root));
+        PutChild(newRoot, 1, std::move(carry));
+        newRoot.Count = 2;
+        newRoot.Parent = nullptr;
+        root = std::move(top);
+    }
 }
 
-qsizetype PositionOf(const TNode* n)
+void EraseAt(TNodePtr& root, qsizetype k)
 {
-    qsizetype at = CountOf(n->Left);
-    for (const TNode* p = n->Parent; p; n = p, p = p->Parent)
-        if (p->Right.get() == n)
-            at += CountOf(p->Left) + 1;
+    TStep path[MaxDepth];
+    const int depth = PathTo(root.get(), k, false, path);
+    OwnPath(root, path, depth);
+
+    TLeaf& leaf = *AsLeaf(path[depth - 1].Node);
+    const int at = path[depth - 1].Index;
+    // The row's bytes stay alive until the summaries that name them are done.
+    const QByteArray symbol = leaf.Row[at].Symbol;
+    const TRemoved removed{std::isnan(leaf.Dist[at]), symbol.constData()};
+    for (int i = at; i + 1 < leaf.Count; ++i)
+        MoveRow(leaf, i, leaf, i + 1);
+    --leaf.Count;
+    leaf.Row[leaf.Count] = TBollingerEntry(); // lets go of its symbol
+
+    // A node left empty goes from its parent; no other merging: a leaf holds at least one
+    // row, and the depth only grows with the rows added.
+    int l = depth - 2;
+    for (; l >= 0 && path[l + 1].Node->Count == 0; --l) {
+        TInner& inner = *AsInner(path[l].Node);
+        const int i = path[l].Index;
+        TNodePtr gone = std::move(inner.Child[i]);
+        for (int j = i; j + 1 < inner.Count; ++j) {
+            inner.Sum[j] = inner.Sum[j + 1];
+            inner.Child[j] = std::move(inner.Child[j + 1]);
+        }
+        --inner.Count;
+    }
+    for (; l >= 0; --l) {
+        TSummary& sum = AsInner(path[l].Node)->Sum[path[l].Index];
+        if (removed.Gave(sum))
+            sum = SummaryOf(path[l + 1].Node);
+        else
+            --sum.Rows;
+    }
+    if (root->Count == 0) {
+        root = nullptr;
+        return;
+    }
+    while (!root->IsLeaf && root->Count == 1) {
+        TNodePtr only = AsInner(root.get())->Child[0];
+        only->Parent = nullptr;
+        root = std::move(only);
+    }
+}
+
+// A tree of the given rows, in order, every node new; parent links among its own nodes, and
+// no slot told yet (LinkSlots), so that a failed allocation leaves every slot as it was.
+struct TRowRef {
+    const TBollingerEntry* Row;
+    TSlot* Slot;
+};
+
+TNodePtr Build(const std::vector<TRowRef>& rows)
+{
+    if (rows.empty())
+        return nullptr;
+    // Filled to three quarters, so that the adds that follow seldom split at once.
+    constexpr int LeafFill = LeafRows * 3 / 4;
+    constexpr int InnerFill = Fanout * 3 / 4;
+    std::vector<TNodePtr> level;
+    for (size_t i = 0; i < rows.size(); i += LeafFill) {
+        TNodePtr made = Make<TLeaf>();
+        TLeaf& leaf = *AsLeaf(made.get());
+        const size_t end = std::min(rows.size(), i + LeafFill);
+        for (size_t j = i; j < end; ++j)
+            PutRow(leaf, int(j - i), *rows[j].Row, rows[j].Slot);
+        leaf.Count = int(end - i);
+        level.push_back(std::move(made));
+    }
+    while (level.size() > 1) {
+        std::vector<TNodePtr> up;
+        for (size_t i = 0; i < level.size(); i += InnerFill) {
+            TNodePtr made = Make<TInner>();
+            TInner& inner = *AsInner(made.get());
+            const size_t end = std::min(level.size(), i + InnerFill);
+            for (size_t j = i; j < end; ++j)
+                PutChild(inner, int(j - i), std::move(level[j]));
+            inner.Count = int(end - i);
+            up.push_back(std::move(made));
+        }
+        level = std::move(up);
+    }
+    level[0]->Parent = nullptr;
+    return std::move(level[0]);
+}
+
+void LinkSlots(TNode* n)
+{
+    if (n->IsLeaf) {
+        TLeaf* leaf = AsLeaf(n);
+        for (int i = 0; i < leaf->Count; ++i)
+            leaf->Slot[i]->Leaf = leaf;
+        return;
+    }
+    TInner* inner = AsInner(n);
+    for (int i = 0; i < inner->Count; ++i)
+        LinkSlots(inner->Child[i].get());
+}
+
+template <class TVisit>
+void ForEachRow(const TNode* n, const TVisit& visit)
+{
+    if (n->IsLeaf) {
+        const TLeaf* leaf = AsLeaf(n);
+        for (int i = 0; i < leaf->Count; ++i)
+            visit(leaf->Row[i], leaf->Slot[i]);
+        return;
+    }
+    const TInner* inner = AsInner(n);
+    for (int i = 0; i < inner->Count; ++i)
+        ForEachRow(inner->Child[i].get(), visit);
+}
+
+// A slot's place in its leaf.
+int IndexIn(const TLeaf* leaf, const TSlot* slot)
+{
+    int i = 0;
+    while (leaf->Slot[i] != slot)
+        ++i;
+    return i;
+}
+
+qsizetype PositionOf(const TSlot* slot, int indexInLeaf)
+{
+    qsizetype at = indexInLeaf;
+    const TNode* n = slot->Leaf;
+    for (const TInner* p = n->Parent; p; n = p, p = p->Parent)
+        for (int j = 0; p->Child[j].get() != n; ++j)
+            at += p->Sum[j].Rows;
     return at;
 }
 
@@ -378,32 +650,36 @@ class TPlaceOf {
 public:
     explicit TPlaceOf(const TBollingerEntry& row) : Row(row), Dist(Distance(row)), Key(SymbolKey(row.Symbol)) {}
 
-    bool Stops(double d, quint64 key, const QByteArray& symbol) const
+    bool Stops(double d, quint64 key, QByteArrayView symbol) const
     {
         return std::isnan(Dist) || std::isnan(d) || d < Dist
             || (d == Dist && (key != Key ? key > Key : symbol >= Row.Symbol));
     }
-    bool StopsIn(const TNodePtr& n) const
+    bool StopsIn(const TSummary& s) const
     {
         // The order is total on rows with a distance, so if any of them stops, the last does.
-        return n
-            && (n->AnyMissing || std::isnan(Dist)
-                || (n->LastSymbol && Stops(n->LastDist, n->LastKey, *n->LastSymbol)));
+        return s.AnyMissing || std::isnan(Dist) || (s.HasLast && Stops(s.LastDist, s.LastKey, s.LastSymbol));
     }
     qsizetype In(const TNodePtr& root) const
     {
+        if (!root)
+            return 0;
         qsizetype at = 0;
-        for (const TNode* n = root.get(); n;) {
-            if (StopsIn(n->Left)) {
-                n = n->Left.get();
-                continue;
-            }
-            if (Stops(Distance(n->Row), n->RowKey, n->Row.Symbol))
-                return at + CountOf(n->Left);
-            at += CountOf(n->Left) + 1;
-            n = n->Right.get();
+        const TNode* n = root.get();
+        while (!n->IsLeaf) {
+            const TInner* inner = AsInner(n);
+            int i = 0;
+            while (i < inner->Count && !StopsIn(inner->Sum[i]))
+                at += inner->Sum[i++].Rows;
+            if (i == inner->Count)
+                return at;
+            n = inner->Child[i].get();
         }
-        return at;
+        const TLeaf* leaf = AsLeaf(n);
+        for (int i = 0; i < leaf->Count; ++i)
+            if (Stops(leaf->Dist[i], leaf->Key[i], leaf->Row[i].Symbol))
+                return at + i;
+        return at + leaf->Count;
     }
 
 private:
@@ -412,30 +688,28 @@ private:
     quint64 Key;
 };
 
-const TBollingerEntry& RowAt(const TNode* n, qsizetype i)
+const TBollingerEntry& RowAt(const TNode* n, qsizetype k)
 {
-    for (;;) {
-        const qsizetype left = CountOf(n->Left);
-        if (i < left) {
-            n = n->Left.get();
-        } else if (i == left) {
-            return n->Row;
-        } else {
-            i -= left + 1;
-            n = n->Right.get();
-        }
+    while (!n->IsLeaf) {
+        const TInner* inner = AsInner(n);
+        int i = 0;
+        while (k >= inner->Sum[i].Rows)
+            k -= inner->Sum[i++].Rows;
+        n = inner->Child[i].get();
     }
+    return AsLeaf(n)->Row[k];
 }
 
 // One version of the rows, as the grid reads them.
 class TTreeRows : public TRowSource<TBollingerEntry> {
 public:
-    explicit TTreeRows(TNodePtr root) : Root(std::move(root)) {}
-    qsizetype Size() const override { return CountOf(Root); }
+    explicit TTreeRows(TNodePtr root) : Root(std::move(root)), Rows(RowsOf(Root)) {}
+    qsizetype Size() const override { return Rows; }
     const TBollingerEntry& At(qsizetype i) const override { return RowAt(Root.get(), i); }
 
 private:
     TNodePtr Root;
+    qsizetype Rows;
 };
 
 } // namespace
@@ -451,16 +725,9 @@ struct TBollingerList::TImpl {
     // a miss in the cache, cost more than the rest of the change.
     QHash<TCaselessKey, std::vector<std::shared_ptr<TSlot>>> RowsPerKey;
     std::set<QByteArray, TCaseInsensitiveLess> Deleted;
-    quint32 Seed = 0x9E3779B9u;
-
-    quint32 NextPriority()
-    {
-        // xorshift32: priorities the server cannot steer keep the tree's depth logarithmic.
-        Seed ^= Seed << 13;
-        Seed ^= Seed >> 17;
-        Seed ^= Seed << 5;
-        return Seed;
-    }
+    // No row arrived earlier. Exact after each expiry; a row moved since may have taken the
+    // earliest arrival with it, which costs the next expiry one needless look at the rows.
+    qint64 EarliestBound = std::numeric_limits<qint64>::max();
 
     // The rows under the symbol's set entry; null when the set does not answer for it
     // (never seen, or deleted since the last tick).
@@ -481,9 +748,10 @@ struct TBollingerList::TImpl {
             return nullptr;
         TSlot* first = nullptr;
         for (const std::shared_ptr<TSlot>& slot : *rows) {
-            if (slot->Node->Row.Symbol != symbol)
+            const int i = IndexIn(slot->Leaf, slot.get());
+            if (slot->Leaf->Row[i].Symbol != symbol)
                 continue;
-            const qsizetype at = PositionOf(slot->Node);
+            const qsizetype at = PositionOf(slot.get(), i);
             if (!first || at < position) {
                 first = slot.get();
                 position = at;
@@ -491,28 +759,6 @@ struct TBollingerList::TImpl {
         }
         return first;
     }
-
-    void Changed(TNodePtr root)
-    {
-        Root = std::move(root);
-        if (Root) {
-            Root->Parent = nullptr;
-            Attach(Root.get());
-        }
-    }
-
-    // A row's node is made before the change that places it: if making it fails, nothing
-    // has changed yet.
-    TNodePtr NewNode(const TBollingerEntry& row, TSlot* slot)
-    {
-        return Make(row, NextPriority(), slot, nullptr, nullptr);
-    }
-    void Place(qsizetype at, TNodePtr fresh) { Changed(InsertAt(Root, Owned(true, Root), at, std::move(fresh))); }
-
-    void Erase(qsizetype at) { Changed(EraseAt(Root, Owned(true, Root), at)); }
-    // The first half of a move: the parent links and slots are left for the Place that
-    // follows at once, so that one walk brings both changes' nodes up to date.
-    void EraseForMove(qsizetype at) { Root = EraseAt(Root, Owned(true, Root), at); }
 
     void ForgetRow(const TSlot* slot, const QByteArray& symbol)
     {
@@ -523,21 +769,6 @@ struct TBollingerList::TImpl {
             Deleted.erase(symbol);
             RowsPerKey.erase(found);
         }
-    }
-
-    // The tree without the rows that expire at now; their slots in gone.
-    TNodePtr Without(const TNodePtr& n, qint64 nowMs, std::vector<const TNode*>& gone)
-    {
-        if (!n || n->OldestReceived + LifeMs > nowMs)
-            return n;
-        TNodePtr left = Without(n->Left, nowMs, gone);
-        TNodePtr right = Without(n->Right, nowMs, gone);
-        // Copied, never changed in place: the old root stays whole until the slots are gone.
-        if (n->Row.Received + LifeMs <= nowMs) {
-            gone.push_back(n.get());
-            return Merge(left, right, false);
-        }
-        return With(n, false, std::move(left), std::move(right));
     }
 };
 
@@ -565,15 +796,15 @@ void TBollingerList::Add(const TBollingerEntry& entry)
     // row would be appended first and stop the scan itself, which puts it no later than the
     // end, the same place.
     const qsizetype t = TPlaceOf(entry).In(d.Root);
+    d.EarliestBound = std::min(d.EarliestBound, entry.Received);
     if (!slot) {
         auto fresh = std::make_shared<TSlot>();
-        TNodePtr node = d.NewNode(entry, fresh.get());
         std::vector<std::shared_ptr<TSlot>>& rows = d.RowsPerKey[TCaselessKey{entry.Symbol}];
         try {
             rows.push_back(fresh);
-            d.Place(t, std::move(node));
+            InsertAt(d.Root, t, entry, fresh.get());
         } catch (...) {
-            // A row that was never placed has no slot: a slot without its node would be read
+            // A row that was never placed has no slot: a slot without its row would be read
             // by the next look-up of the symbol.
             std::erase(rows, fresh);
             if (rows.empty())
@@ -584,15 +815,13 @@ void TBollingerList::Add(const TBollingerEntry& entry)
     }
     // Moving down, the rows between move up one; moving up, they move down one; t = p
     // replaces the row where it is.
-    TNodePtr moved = d.NewNode(entry, slot);
-    d.EraseForMove(p);
+    EraseAt(d.Root, p);
     try {
-        d.Place(t > p ? t - 1 : t, std::move(moved));
+        InsertAt(d.Root, t > p ? t - 1 : t, entry, slot);
     } catch (...) {
         // The old row is gone and the new one not placed: the row is lost, and so must be
-        // its slot, which still points at the removed node.
+        // its slot, which still names the leaf of the removed row.
         d.ForgetRow(slot, entry.Symbol);
-        d.Changed(d.Root);
         throw;
     }
 }
@@ -604,7 +833,7 @@ bool TBollingerList::Delete(const QByteArray& symbol)
     TSlot* slot = d.FirstRow(d.Known(symbol), symbol, p);
     if (!slot)
         return false;
-    d.Erase(p);
+    EraseAt(d.Root, p);
     d.ForgetRow(slot, symbol);
     if (d.RowsPerKey.contains(TCaselessKey{symbol}))
         d.Deleted.insert(symbol);
@@ -615,15 +844,33 @@ bool TBollingerList::Expire(qint64 nowMs)
 {
     TImpl& d = *Impl;
     d.Deleted.clear(); // the set is the rows' again
-    std::vector<const TNode*> gone;
-    TNodePtr kept = d.Without(d.Root, nowMs, gone);
-    if (gone.empty())
+    if (!d.Root || d.EarliestBound > nowMs - LifeMs)
         return false;
-    // The removed nodes live until the old root goes, after their slots.
-    const TNodePtr old = d.Root;
-    for (const TNode* n : gone)
-        d.ForgetRow(n->Slot, n->Row.Symbol);
-    d.Changed(std::move(kept));
+    // The kept rows into a new tree, which is built whole before anything changes; the
+    // expired rows' slots go after, and the old tree last.
+    std::vector<TRowRef> kept;
+    std::vector<std::pair<const TSlot*, QByteArray>> gone;
+    kept.reserve(size_t(RowsOf(d.Root)));
+    qint64 earliest = std::numeric_limits<qint64>::max();
+    ForEachRow(d.Root.get(), [&](const TBollingerEntry& row, TSlot* slot) {
+        if (row.Received + LifeMs <= nowMs) {
+            gone.emplace_back(slot, row.Symbol);
+        } else {
+            kept.push_back({&row, slot});
+            earliest = std::min(earliest, row.Received);
+        }
+    });
+    if (gone.empty()) {
+        d.EarliestBound = earliest;
+        return false;
+    }
+    TNodePtr built = Build(kept);
+    for (const auto& [slot, symbol] : gone)
+        d.ForgetRow(slot, symbol);
+    if (built)
+        LinkSlots(built.get());
+    d.Root = std::move(built);
+    d.EarliestBound = earliest;
     return true;
 }
 
@@ -634,7 +881,7 @@ TBollingerEntries TBollingerList::Snapshot() const
 
 qsizetype TBollingerList::size() const
 {
-    return CountOf(Impl->Root);
+    return RowsOf(Impl->Root);
 }
 
 QList<QByteArray> TBollingerList::Symbols() const

@@ -151,9 +151,10 @@ private Q_SLOTS:
         QCOMPARE(list.size(), 0);
     }
 
-    // An allocation that fails in the middle of an "add" (a new row or a moved one, with an
-    // earlier version held, so the change copies) leaves a list that answers for exactly the
-    // rows it shows: each of them found once and removed alone, nothing found that is not.
+    // An allocation that fails in the middle of an "add" (a new row or a moved one) leaves a
+    // list that answers for exactly the rows it shows: each of them found once and removed
+    // alone, nothing found that is not. With an earlier version held the change copies its
+    // path; without one, only a node that splits allocates.
     void BollingerAddThatRunsOutOfMemory()
     {
         const auto build = [](TBollingerList& list) {
@@ -161,22 +162,21 @@ private Q_SLOTS:
             for (int i = 0; i < 200; ++i)
                 list.Add(Bollinger("S" + QByteArray::number(i), QByteArray::number(int(random() % 50))));
         };
-        int failures = 0;
-        for (const QByteArray& symbol : {QByteArray("S17"), QByteArray("NEW")}) {
-            for (int allowed = 0; allowed < 80; ++allowed) {
-                TBollingerList list;
-                build(list);
-                const TBollingerEntries held = list.Snapshot();
-                RecyclingFailAfter = allowed;
-                bool failed = false;
-                try {
-                    list.Add(Bollinger(symbol, "24.5"));
-                } catch (const std::bad_alloc&) {
-                    failed = true;
-                }
-                RecyclingFailAfter = -1;
-                failures += failed;
-                TSymbols shown = Rows(list);
+        // Adds the symbol with allocations failing after the allowed ones; whether it failed.
+        const auto addFailing = [&](const QByteArray& symbol, const QByteArray& dist, int allowed, bool hold) {
+            TBollingerList list;
+            build(list);
+            const TBollingerEntries held = hold ? list.Snapshot() : TBollingerEntries();
+            RecyclingFailAfter = allowed;
+            bool failed = false;
+            try {
+                list.Add(Bollinger(symbol, dist));
+            } catch (const std::bad_alloc&) {
+                failed = true;
+            }
+            RecyclingFailAfter = -1;
+            TSymbols shown = Rows(list);
+            [&] {
                 QCOMPARE(QSet<QByteArray>(shown.begin(), shown.end()).size(), shown.size());
                 QCOMPARE(list.Symbols().size(), shown.size());
                 // Every row is found and removed alone; then the list is empty and whole.
@@ -190,10 +190,24 @@ private Q_SLOTS:
                 QVERIFY(list.Symbols().isEmpty());
                 list.Add(Bollinger(symbol, "1"));
                 QCOMPARE(Rows(list), TSymbols{symbol});
-                QCOMPARE(held.size(), qsizetype(200));
-            }
+                QCOMPARE(held.size(), qsizetype(hold ? 200 : 0));
+            }();
+            return failed;
+        };
+        for (const QByteArray& symbol : {QByteArray("S17"), QByteArray("NEW")}) {
+            int failures = 0;
+            for (int allowed = 0; allowed < 40 && !QTest::currentTestFailed(); ++allowed)
+                failures += addFailing(symbol, "24.5", allowed, true);
+            // The countdown reached the change: the copies of the root, an inner node and a
+            // leaf on the path, at least.
+            QVERIFY2(failures >= 3, symbol.constData());
         }
-        QVERIFY(failures > 10); // the countdown did reach the changes
+        int splits = 0;
+        for (int dist = 0; dist < 50 && !QTest::currentTestFailed(); ++dist)
+            for (const QByteArray& symbol : {QByteArray("S17"), QByteArray("NEW")})
+                for (const char* fraction : {"", ".5"})
+                    splits += addFailing(symbol, QByteArray::number(dist) + fraction, 0, false);
+        QVERIFY(splits > 0); // some of those adds met a full leaf
     }
 
     // The tree keeps exactly the order of the plain scan, through random adds, deletes,
@@ -250,6 +264,62 @@ private Q_SLOTS:
                 const bool keep = seed % 3 == 0 || (seed % 3 == 2 && step % 5 == 0);
                 earlier = keep ? now : TBollingerEntries();
                 earlierRows = keep ? plain.GetRows() : std::vector<TBollingerEntry>();
+            }
+        }
+    }
+
+    // The same at thousands of rows, so that leaves and inner nodes split, empty and go, the
+    // root grows and shrinks, and expiry builds the tree afresh: many symbols (with letter-case
+    // twins), few distances, and bursts of adds, of deletes and of expiry.
+    void BollingerMatchesThePlainScanAtThousandsOfRows()
+    {
+        TManualClock clock;
+        TScopedClock scoped(&clock);
+        std::mt19937 random(12);
+        auto pick = [&](int n) { return int(random() % quint32(n)); };
+        const auto symbol = [&] {
+            const int i = pick(5000);
+            return i % 10 == 0 ? "s" + QByteArray::number(i + 1) : "S" + QByteArray::number(i);
+        };
+        // A row without a distance stops every later add above it, so those are rare here.
+        const QByteArray distances[] = {"0", "1", "-1", "2.5", "3", "-3", "4", "9", "-9", "12"};
+        const auto distance = [&] { return pick(300) == 0 ? QByteArray() : distances[pick(std::size(distances))]; };
+        TBollingerList tree;
+        TPlainBollingerScan plain;
+        TBollingerEntries held;
+        std::vector<TBollingerEntry> heldRows;
+        const auto same = [&](const TBollingerEntries& rows, const std::vector<TBollingerEntry>& want) {
+            QCOMPARE(rows.size(), qsizetype(want.size()));
+            for (qsizetype i = 0; i < rows.size(); ++i)
+                QVERIFY2(rows[i].Symbol == want[size_t(i)].Symbol && rows[i].Received == want[size_t(i)].Received,
+                         qPrintable(QStringLiteral("row %1 of %2").arg(i).arg(rows.size())));
+        };
+        for (int burst = 0; burst < 80 && !QTest::currentTestFailed(); ++burst) {
+            const int kind = pick(10);
+            const int steps = 50 + pick(400);
+            for (int step = 0; step < steps; ++step) {
+                const TBollingerEntry e = Bollinger(symbol(), distance());
+                if (kind < 6) {
+                    tree.Add(e);
+                    plain.Add(e);
+                } else if (kind < 9) {
+                    QCOMPARE(tree.Delete(e.Symbol), plain.Delete(e.Symbol));
+                } else {
+                    clock.Advance(qint64(pick(1'000)));
+                    QCOMPARE(tree.Expire(clock.MonotonicMs()), plain.Expire(clock.MonotonicMs()));
+                }
+                clock.Advance(qint64(pick(20)));
+            }
+            same(tree.Snapshot(), plain.GetRows());
+            same(held, heldRows);
+            QCOMPARE(tree.Symbols().size(), plain.Symbols().size());
+            // Some bursts change a version held by a snapshot, some change it in place.
+            if (pick(2)) {
+                held = tree.Snapshot();
+                heldRows = plain.GetRows();
+            } else {
+                held = TBollingerEntries();
+                heldRows.clear();
             }
         }
     }
