@@ -462,10 +462,9 @@ void InsertAt(TNodePtr& root, qsizetype k, const TBollingerEntry& row, TSlot* sl
     ++leaf->Count;
     slot->Leaf = leaf;
 
-    // Up the path: each node's summary of the child taken, and the sibling made below, if
-    // any, placed after it, splitting the node in turn when it is full.
-    // A child that did not split holds what it held and the new row, so its summary takes
-    // that row; one that split is summarised afresh, and so is its new sibling.
+    // Up the path. A child that did not split holds what it held and the new row, so its
+    // summary takes that row. One that split is summarised afresh, and its new sibling is
+    // placed after it, splitting this node in turn when it is full.
     const TLeaf& placed = *leaf;
     for (int l = depth - 2; l >= 0; --l) {
         TInner* inner = AsInner(path[l].Node);
