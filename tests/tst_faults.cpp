@@ -14,6 +14,7 @@
 #include "support/DemoServer.h"
 #include "support/HostileServer.h"
 #include "support/ProxyFixtures.h"
+#include "support/RefusingPort.h"
 #include "support/UnknownHost.h"
 
 #include <QDir>
@@ -108,13 +109,11 @@ struct TFaultRig {
     QList<QByteArray> Alerts;
 };
 
+// Reserved for the whole run, so that the refused attempts cannot reach anyone.
 quint16 ClosedPort()
 {
-    QTcpServer probe;
-    probe.listen(QHostAddress::LocalHost, 0);
-    const quint16 port = probe.serverPort();
-    probe.close();
-    return port;
+    static TRefusingPort port;
+    return port.Port;
 }
 
 } // namespace
@@ -154,6 +153,7 @@ void TestFaults::initTestCase()
     QHostInfo::lookupHost(QString::fromLatin1(UnknownHost), this, [&](const QHostInfo&) { looked = true; });
     QVERIFY(QTest::qWaitFor([&] { return looked; }, 10000));
     QTest::qWait(300);
+    (void)ClosedPort();
     Settle();
 }
 

@@ -6,46 +6,18 @@
 
 #include "Olvarra/MainConnectionUnit.h"
 #include "Platform/Clock.h"
+#include "support/RefusingPort.h"
 
 #include <QDir>
 #include <QElapsedTimer>
 #include <QTimer>
 #include <QtTest>
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
 #include <time.h>
-#include <unistd.h>
 
 #include <memory>
 
 namespace {
-
-// A port on 127.0.0.1 that refuses: bound, so nobody else can take it, but not listening.
-class TRefusingPort {
-public:
-    TRefusingPort()
-    {
-        Fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t len = sizeof a;
-        if (Fd >= 0 && bind(Fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 &&
-            getsockname(Fd, reinterpret_cast<sockaddr*>(&a), &len) == 0)
-            Port = ntohs(a.sin_port);
-    }
-    ~TRefusingPort()
-    {
-        if (Fd >= 0)
-            close(Fd);
-    }
-    quint16 Port = 0;
-
-private:
-    int Fd = -1;
-};
 
 int OpenDescriptors()
 {

@@ -6,6 +6,7 @@
 #include "Platform/AsyncSocket.h"
 #include "Platform/VeskError.h"
 #include "Shared/SocketServerConnections.h"
+#include "support/RefusingPort.h"
 #include "support/UnknownHost.h"
 
 #include <QHostAddress>
@@ -44,12 +45,11 @@ struct TPeer {
     QByteArray Port() const { return QByteArray::number(Server.serverPort()); }
 };
 
-// A port on which nothing listens.
+// A port on which nothing listens, reserved for the whole run.
 QByteArray RefusedPort()
 {
-    QTcpServer probe;
-    probe.listen(QHostAddress::LocalHost, 0);
-    return QByteArray::number(probe.serverPort());
+    static TRefusingPort port;
+    return QByteArray::number(port.Port);
 }
 
 } // namespace

@@ -11,6 +11,7 @@
 #include "Shared/TalkWithServer.h"
 #include "Shared/ZLibStreams.h"
 #include "support/DemoServer.h"
+#include "support/RefusingPort.h"
 #include "support/UnknownHost.h"
 
 #include <QHostAddress>
@@ -130,11 +131,11 @@ QString DebugText()
     return w ? w->Memo1->toPlainText() + w->GetPendingText() : QString();
 }
 
+// Reserved for the whole run, so that the refused attempts cannot reach anyone.
 QByteArray RefusedAddress()
 {
-    QTcpServer probe;
-    probe.listen(QHostAddress::LocalHost, 0);
-    return "127.0.0.1:" + QByteArray::number(probe.serverPort());
+    static TRefusingPort port;
+    return "127.0.0.1:" + QByteArray::number(port.Port);
 }
 
 // A conversation connected to the peer, with the opening command already read.
